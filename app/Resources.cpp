@@ -1,0 +1,10 @@
+#include "app/Resources.h"
+
+#include <QtGlobal>
+
+static void initQuorlanResources() { Q_INIT_RESOURCE(resources); }
+
+void ensureResources() {
+  static const bool done = (initQuorlanResources(), true);
+  (void)done;
+}

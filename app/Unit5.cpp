@@ -1,0 +1,77 @@
+#include "app/Unit5.h"
+
+#include <QCloseEvent>
+#include <QFont>
+#include <QLabel>
+#include <QProgressBar>
+#include <QVBoxLayout>
+#include <algorithm>
+
+TProgress *Progress = nullptr;
+
+namespace {
+constexpr QSize kOuterSize(342, 99);
+}
+
+TProgress::TProgress(QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint) {
+  setObjectName(QStringLiteral("Progress"));
+  setWindowTitle(QStringLiteral("Progress"));
+  setAttribute(Qt::WA_QuitOnClose, false);
+  auto *lay = new QVBoxLayout(this);
+  lay->setContentsMargins(10, 6, 10, 8);
+  Label1 = new QLabel(QStringLiteral("Прогресс"), this);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setTextFormat(Qt::PlainText);
+  QFont f = Label1->font();
+  f.setPixelSize(16);
+  Label1->setFont(f);
+  ProgressBar1 = new QProgressBar(this);
+  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+  ProgressBar1->setTextVisible(false);
+  lay->addWidget(Label1);
+  lay->addWidget(ProgressBar1);
+  // Until the window manager tells us its frame, assume a common caption and border.
+  setFixedSize(kOuterSize - QSize(16, 39));
+}
+
+void TProgress::setText(const QString &text) { Label1->setText(text); }
+
+QString TProgress::text() const { return Label1->text(); }
+
+void TProgress::setPosition(int position) {
+  // The image transfer runs to 106; the bar simply stays full.
+  position_ = std::clamp(position, 0, 100);
+  ProgressBar1->setValue(position_);
+}
+
+void TProgress::stepBy(int delta) { setPosition(position_ + delta); }
+
+void TProgress::showWindow() {
+  if (!isVisible()) show();
+}
+
+void TProgress::closeWindow() {
+  if (isVisible()) hide();
+}
+
+void TProgress::repaintNow() {
+  if (!isVisible()) return;
+  Label1->repaint();
+  ProgressBar1->repaint();
+}
+
+void TProgress::showEvent(QShowEvent *event) {
+  QWidget::showEvent(event);
+  // The outer size is what counts; the frame is known once the window is shown.
+  setFixedSize(kOuterSize - (frameGeometry().size() - size()));
+}
+
+void TProgress::closeEvent(QCloseEvent *event) {
+  // Only callers close it; a window manager's close request just hides it.
+  event->ignore();
+  hide();
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The shared progress window. Callers hold the UI thread for the whole operation, so every
+// change they want seen is followed by repaintNow(); show and close are safe in any state.
+
+#include <QWidget>
+
+class QLabel;
+class QProgressBar;
+
+class TProgress : public QWidget {
+  Q_OBJECT
+public:
+  explicit TProgress(QWidget *parent = nullptr);
+
+  QLabel *Label1 = nullptr;
+  QProgressBar *ProgressBar1 = nullptr;
+
+  void setText(const QString &text);
+  void setPosition(int position);   // above 100 shows a full bar
+  void stepBy(int delta);
+  int position() const { return position_; }
+  QString text() const;
+  bool isShown() const { return isVisible(); }
+  void showWindow();
+  void closeWindow();               // hides; nothing happens when already hidden
+  void repaintNow();                // paints at once, without running the event loop
+
+protected:
+  void showEvent(QShowEvent *event) override;
+  void closeEvent(QCloseEvent *event) override;
+
+private:
+  int position_ = 0;
+};
+
+extern TProgress *Progress;

@@ -1,0 +1,595 @@
+#include "editor/Unit1.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/Resources.h"
+#include "app/uZastavka.h"
+#include "editor/ControlTable.h"
+#include "editor/EditorWidgets.h"
+#include "editor/FieldChecks.h"
+#include "editor/MessageBoxes.h"
+
+TQuorlan *Quorlan = nullptr;
+
+namespace {
+
+constexpr QSize kClientSize(603, 620);
+const QColor kSkyBlue(166, 202, 240);
+
+const char *const kSmsCentres[] = {
+    "+79168999100 МТС (Москва)",          "+79112009993 МТС (Северо-Запад)",
+    "+79116009993 МТС (Вел.Новгород)",    "+79219909090 Мегафон (Северо-Запад)",
+    "+79222909090 Мегафон (Урал)",        "+79262909090 Мегафон (Москва)",
+    "+79272909090 Мегафон (Поволжье)",
+};
+
+QString u(const char *text) { return QString::fromUtf8(text); }
+
+QLabel *label(const QString &text, QWidget *buddy, QWidget *parent) {
+  auto *l = new QLabel(text, parent);
+  l->setTextFormat(Qt::PlainText);
+  if (buddy) l->setBuddy(buddy);
+  return l;
+}
+
+QGroupBox *group(const QString &title, QWidget *parent) {
+  auto *g = new QGroupBox(title, parent);
+  return g;
+}
+
+}  // namespace
+
+TQuorlan::TQuorlan(QWidget *parent) : QMainWindow(parent) {
+  // The splash goes up before anything else is built, and is painted at once.
+  Form4 = new TForm4;
+  Form4->show();
+  Form4->repaint();
+  QApplication::processEvents();
+
+  setObjectName(QStringLiteral("Quorlan"));
+  setWindowTitle(QStringLiteral("Quorlan v.18"));
+  ensureResources();
+  setWindowIcon(QIcon(QStringLiteral(":/resources/quorlan.png")));
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setAttribute(Qt::WA_AlwaysShowToolTips);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, kSkyBlue);
+  setPalette(pal);
+  setAutoFillBackground(true);
+  QFont small = font();
+  small.setPointSize(8);
+  setFont(small);
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setSingleShot(true);
+  Timer1->setInterval(50);
+  connect(Timer1, &QTimer::timeout, this, &TQuorlan::Timer1Timer);
+  Timer2 = new QTimer(this);
+  Timer2->setObjectName(QStringLiteral("Timer2"));
+  Timer2->setInterval(1000);
+  Timer3 = new QTimer(this);
+  Timer3->setObjectName(QStringLiteral("Timer3"));
+  Timer3->setInterval(1000);
+
+  buildMenu();
+
+  auto *central = new QWidget(this);
+  auto *centralLayout = new QVBoxLayout(central);
+  centralLayout->setContentsMargins(0, 0, 0, 0);
+  PageControl1 = new QTabWidget(central);
+  PageControl1->setObjectName(QStringLiteral("PageControl1"));
+  centralLayout->addWidget(PageControl1);
+  setCentralWidget(central);
+
+  auto *general = new QWidget;
+  buildGeneralPage(general);
+  PageControl1->addTab(general, u("Общие установки"));
+
+  auto *sensors = new QWidget;
+  auto *sensorsLayout = new QVBoxLayout(sensors);
+  sensorsLayout->setContentsMargins(2, 2, 2, 2);
+  PageControl2 = new QTabWidget(sensors);
+  PageControl2->setObjectName(QStringLiteral("PageControl2"));
+  sensorsLayout->addWidget(PageControl2);
+  PageControl1->addTab(sensors, u("Настройка датчиков"));
+
+  treePage1 = new QWidget;
+  treePage1->setObjectName(QStringLiteral("TabSheetContacts"));
+  new QVBoxLayout(treePage1);
+  PageControl2->addTab(treePage1, u("Контактные"));
+  treePage2 = new QWidget;
+  treePage2->setObjectName(QStringLiteral("TabSheetAnalog"));
+  buildAnalogPage(treePage2);
+  PageControl2->addTab(treePage2, u("Аналоговые (АЦП)"));
+  treePage3 = new QWidget;
+  treePage3->setObjectName(QStringLiteral("TabSheetSensors"));
+  buildSensorPage(treePage3);
+  PageControl2->addTab(treePage3, u("Параметрические (mLan)"));
+
+  auto *delays = new QWidget;
+  auto *delaysLayout = new QVBoxLayout(delays);
+  delaysLayout->setContentsMargins(2, 2, 2, 2);
+  PageControl3 = new QTabWidget(delays);
+  PageControl3->setObjectName(QStringLiteral("PageControl3"));
+  delaysLayout->addWidget(PageControl3);
+  PageControl2->addTab(delays, u("Задержки"));
+  auto *inputDelays = new QWidget;
+  buildInputDelaysPage(inputDelays);
+  PageControl3->addTab(inputDelays, u("Задержки по входам"));
+  auto *relayDelays = new QWidget;
+  buildRelayDelaysPage(relayDelays);
+  PageControl3->addTab(relayDelays, u("Задержки реле"));
+
+  auto *security = new QWidget;
+  buildSecurityPage(security);
+  PageControl1->addTab(security, u("Режим охраны"));
+  // Tab pages paint the window's sky blue rather than the style's page colour.
+  for (QTabWidget *tabs : {PageControl1, PageControl2, PageControl3})
+    for (int i = 0; i < tabs->count(); ++i) tabs->widget(i)->setAutoFillBackground(true);
+
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setSizeGripEnabled(false);
+  setStatusBar(StatusBar1);
+
+  // Controls take their start-up values from the one table that also places them in the image.
+  for (const auto &f : controls::spinFields()) spinEdits_[f.number]->setValue(f.start);
+  for (const auto &f : controls::textFields()) Edit(f.number)->setText(u(f.start));
+
+  // The SMS centre check runs once shortly after start-up as well.
+  Timer1->start();
+
+  FormCreate();
+
+  // Client area 603 x 620 below the menu bar; fixed size.
+  setFixedSize(kClientSize + QSize(0, menuBar()->sizeHint().height()));
+  if (const QScreen *screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - frameGeometry().center() + pos());
+
+  Timer2->start();
+  Form4->hide();
+  delete Form4;
+  Form4 = nullptr;
+}
+
+TQuorlan::~TQuorlan() {
+  // Children outlive this body; none of them may call back into a window being torn down.
+  Timer1->stop();
+  ComboBox2->disconnect(this);
+  if (Quorlan == this) Quorlan = nullptr;
+}
+
+void TQuorlan::FormCreate() {
+  Label39->setText(u("Идет поиск"));
+  Label40->clear();
+  N5->menuAction()->setEnabled(false);
+  PortOpen = 0;
+  portScan();
+  RadioGroup1->setItemIndex(0);
+  RadioGroup2->setItemIndex(0);
+  ComboBox2->setCurrentIndex(0);
+  ComboBox2->setEditText(ComboBox2->currentText().left(12));
+  buildTrees();
+  Edit1->setText(u("Объект 1"));
+  Edit2->setText(u("Пароль"));
+  selectFirstNodes();
+}
+
+QLineEdit *TQuorlan::Edit(int n) const {
+  if (n == 1) return Edit1;
+  if (n == 2) return Edit2;
+  if (n >= 3 && n <= 11) return phoneEdits.at(n - 3);
+  if (n == 12) return Edit12;
+  if (n >= 13 && n <= 20) return sensorIdEdits.at(n - 13);
+  if (n >= 21 && n <= 28) return unitEdits.at(n - 21);
+  return nullptr;
+}
+
+TSpinEdit *TQuorlan::makeSpin(int n, QWidget *parent) {
+  const controls::SpinField *f = controls::spinField(n);
+  Q_ASSERT(f);
+  auto *s = new TSpinEdit(f->min, f->max, f->typing, parent);
+  s->setObjectName(QStringLiteral("SpinEdit%1").arg(n));
+  s->setValue(f->start);
+  s->setMaximumWidth(90);
+  spinEdits_[n] = s;
+  return s;
+}
+
+QCheckBox *TQuorlan::makeCheck(int n, const QString &caption, QWidget *parent) {
+  auto *c = new QCheckBox(caption, parent);
+  c->setObjectName(QStringLiteral("CheckBox%1").arg(n));
+  checkBoxes_[n] = c;
+  return c;
+}
+
+QLineEdit *TQuorlan::makeEdit(int n, QWidget *parent) {
+  const controls::TextField *f = controls::textField(n);
+  Q_ASSERT(f);
+  auto *e = new QLineEdit(parent);
+  e->setObjectName(QStringLiteral("Edit%1").arg(n));
+  e->setMaxLength(f->maxLength);
+  return e;
+}
+
+void TQuorlan::buildMenu() {
+  auto *bar = menuBar();
+  bar->setObjectName(QStringLiteral("MainMenu1"));
+  bar->setNativeMenuBar(false);
+  N1 = bar->addMenu(u("Файл"));
+  N1->setObjectName(QStringLiteral("N1"));
+  mmOpen = N1->addAction(u("Открыть"), this, &TQuorlan::mmOpenClick);
+  mmOpen->setObjectName(QStringLiteral("mmOpen"));
+  mmSave = N1->addAction(u("Сохранить"), this, &TQuorlan::mmSaveClick);
+  mmSave->setObjectName(QStringLiteral("mmSave"));
+  N4 = N1->addAction(u("Выход"), this, &TQuorlan::N4Click);
+  N4->setObjectName(QStringLiteral("N4"));
+
+  N5 = bar->addMenu(u("Обмен с контроллером"));
+  N5->setObjectName(QStringLiteral("N5"));
+  N6 = N5->addAction(u("Сохранить конфигурацию"), this, &TQuorlan::N6Click);
+  N6->setObjectName(QStringLiteral("N6"));
+  N7 = N5->addAction(u("Считать конфигурацию"), this, &TQuorlan::N7Click);
+  N7->setObjectName(QStringLiteral("N7"));
+  N8 = N5->addAction(u("Установить системное время"), this, &TQuorlan::N8Click);
+  N8->setObjectName(QStringLiteral("N8"));
+  N9 = N5->addAction(u("Текущее состояние и управление"), this, &TQuorlan::N9Click);
+  N9->setObjectName(QStringLiteral("N9"));
+
+  N10 = bar->addMenu(u("Справка"));
+  N10->setObjectName(QStringLiteral("N10"));
+  N11 = N10->addAction(u("О программе"), this, &TQuorlan::N11Click);
+  N11->setObjectName(QStringLiteral("N11"));
+}
+
+void TQuorlan::buildGeneralPage(QWidget *page) {
+  auto *top = new QHBoxLayout(page);
+  top->setContentsMargins(6, 6, 6, 6);
+  auto *left = new QVBoxLayout;
+  auto *right = new QVBoxLayout;
+  top->addLayout(left, 3);
+  top->addLayout(right, 2);
+
+  auto *form = new QGridLayout;
+  form->setVerticalSpacing(3);
+  int row = 0;
+  auto addRow = [&](const QString &text, QWidget *field) {
+    form->addWidget(label(text, field, page), row, 0);
+    form->addWidget(field, row, 1);
+    ++row;
+  };
+  Edit1 = makeEdit(1, page);
+  addRow(u("Название объекта (ID)"), Edit1);
+  Edit2 = makeEdit(2, page);
+  Edit2->installEventFilter(this);
+  addRow(u("Пароль доступа"), Edit2);
+  addRow(u("Количество попыток отправки сообщения"), makeSpin(1, page));
+  left->addLayout(form);
+
+  left->addWidget(new QLabel(u("Номер SMS центра"), page));
+  ComboBox2 = new TSmsCentreBox(page);
+  ComboBox2->setObjectName(QStringLiteral("ComboBox2"));
+  for (const char *entry : kSmsCentres) ComboBox2->addItem(u(entry));
+  static_cast<QLabel *>(left->itemAt(left->count() - 1)->widget())->setBuddy(ComboBox2);
+  connect(ComboBox2, &TSmsCentreBox::closeUp, this, &TQuorlan::ComboBox2CloseUp);
+  connect(ComboBox2, &TSmsCentreBox::keyDown, this, &TQuorlan::ComboBox2KeyDown);
+  left->addWidget(ComboBox2);
+
+  auto *form2 = new QGridLayout;
+  form2->setVerticalSpacing(3);
+  auto *csd = makeCheck(8, QString(), page);
+  form2->addWidget(label(u("Возможность передачи данных по каналу CSD"), csd, page), 0, 0);
+  form2->addWidget(csd, 0, 1, Qt::AlignRight);
+  auto *archive = makeSpin(11, page);
+  form2->addWidget(label(u("Частота/период создания архивов (мин.)"), archive, page), 1, 0);
+  form2->addWidget(archive, 1, 1);
+  left->addLayout(form2);
+
+  auto *numbers = group(u("Разрешенные  номера"), page);
+  numbers->setObjectName(QStringLiteral("GroupBoxNumbers"));
+  auto *ng = new QGridLayout(numbers);
+  ng->setVerticalSpacing(2);
+  ng->setContentsMargins(6, 4, 6, 4);
+  for (int n = 0; n < 8; ++n) {
+    phoneEdits[n] = makeEdit(3 + n, numbers);
+    ng->addWidget(label(u("Абонент %1:").arg(n + 1), phoneEdits[n], numbers), n, 0);
+    ng->addWidget(phoneEdits[n], n, 1);
+  }
+  phoneEdits[8] = makeEdit(11, numbers);
+  ng->addWidget(label(u("Основной абонент (Диспетчерский центр)"), phoneEdits[8], numbers), 8, 0, 1, 2);
+  ng->addWidget(phoneEdits[8], 9, 0, 1, 2);
+  left->addWidget(numbers);
+  left->addStretch(1);
+
+  // About panel, top right, always visible.
+  Panel2 = new QFrame(page);
+  Panel2->setObjectName(QStringLiteral("Panel2"));
+  static_cast<QFrame *>(Panel2)->setFrameShape(QFrame::Panel);
+  static_cast<QFrame *>(Panel2)->setFrameShadow(QFrame::Raised);
+  auto *about = new QVBoxLayout(Panel2);
+  about->setSpacing(0);
+  for (const char *line : {"Quorlan v 18", "Программа - конфигуратор", "для программируемых",
+                           "контроллеров", "KORVEL", "версии GSM."}) {
+    auto *l = new QLabel(u(line), Panel2);
+    l->setAlignment(Qt::AlignCenter);
+    about->addWidget(l);
+  }
+  right->addWidget(Panel2);
+
+  auto *content = group(u("Структура статусного сообщения"), page);
+  auto *cl = new QVBoxLayout(content);
+  cl->setSpacing(1);
+  cl->setContentsMargins(6, 2, 6, 2);
+  cl->addWidget(makeCheck(1, u("Контактные входы и реле"), content));
+  cl->addWidget(makeCheck(2, u("АЦП (Аналоговые входы)"), content));
+  cl->addWidget(makeCheck(3, u("mLan (Цифровая шина)"), content));
+  right->addWidget(content);
+
+  auto *times = group(u("Время отправки статуса"), page);
+  auto *tl = new QGridLayout(times);
+  tl->setVerticalSpacing(1);
+  tl->setContentsMargins(6, 2, 6, 2);
+  const char *const hours[] = {" 00:00 Часов", " 06:00 Часов", " 12:00 Часов", " 18:00 Часов"};
+  for (int i = 0; i < 4; ++i) tl->addWidget(makeCheck(4 + i, u(hours[i]), times), i / 2, i % 2);
+  right->addWidget(times);
+
+  auto *link = group(u("Соединение с контроллером"), page);
+  auto *ll = new QGridLayout(link);
+  ll->setContentsMargins(6, 4, 6, 4);
+  ComboBox1 = new QComboBox(link);
+  ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+  ComboBox1->setEditable(true);
+  ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+  ComboBox1->setCompleter(nullptr);
+  ComboBox1->lineEdit()->setMaxLength(4);
+  ll->addWidget(label(u("СОМ-порт"), ComboBox1, link), 0, 0);
+  ll->addWidget(ComboBox1, 0, 1);
+  Label41 = new QLabel(u("обмен"), link);
+  Label41->setObjectName(QStringLiteral("Label41"));
+  Label41->setTextFormat(Qt::PlainText);
+  ll->addWidget(Label41, 1, 0, 1, 2);
+  auto *info = group(u("Информация о контроллере"), link);
+  auto *il = new QVBoxLayout(info);
+  il->setContentsMargins(6, 2, 6, 2);
+  Label39 = new QLabel(info);
+  Label39->setObjectName(QStringLiteral("Label39"));
+  Label39->setTextFormat(Qt::PlainText);
+  Label40 = new QLabel(info);
+  Label40->setObjectName(QStringLiteral("Label40"));
+  Label40->setTextFormat(Qt::PlainText);
+  il->addWidget(Label39);
+  il->addWidget(Label40);
+  ll->addWidget(info, 2, 0, 1, 2);
+  right->addWidget(link);
+  right->addStretch(1);
+}
+
+void TQuorlan::buildAnalogPage(QWidget *page) {
+  auto *lay = new QVBoxLayout(page);
+  lay->setContentsMargins(4, 4, 4, 4);
+  auto *grid = new QGridLayout;
+  grid->setVerticalSpacing(1);
+  grid->setHorizontalSpacing(4);
+  auto heading = [&](const char *text, const char *hint, int col, int span) {
+    auto *h = new QLabel(u(text), page);
+    h->setToolTip(u(hint));
+    h->setAlignment(Qt::AlignCenter);
+    h->setWordWrap(true);
+    grid->addWidget(h, 0, col, 1, span);
+  };
+  heading("Диапазон входного сигнала мА/В",
+          "Выходной сигнал подключаемого датчика (4..20 мА, 0..5 мА, 0..20 мА, 0..10 В)", 1, 3);
+  heading("Диапазон измерений датчика", "Измеряемый диапазон значений (кг., атм., град. и т.д.)", 4, 4);
+  heading("Единицы измерения датчика", "Кг, Атм, %, Па, МПа, Бар и т.д.", 8, 1);
+  for (int i = 0; i < 8; ++i) {
+    const int r = i + 1;
+    auto *sMin = makeSpin(12 + i, page);
+    sMin->setToolTip(u("Минимальное значение измеряемого сигнала"));
+    auto *sMax = makeSpin(20 + i, page);
+    sMax->setToolTip(u("Максимальное значение измеряемого сигнала"));
+    auto *rMin = makeSpin(i < 7 ? 28 + i : 67, page);
+    rMin->setToolTip(u("Минимальное значение датчика"));
+    auto *rMax = makeSpin(68 + i, page);
+    rMax->setToolTip(u("Максимальное значение датчика"));
+    unitEdits[i] = makeEdit(21 + i, page);
+    unitEdits[i]->setToolTip(u("Кг, Атм, %, Па, МПа, Бар и т.д."));
+    grid->addWidget(label(u("Вход %1    min").arg(i + 1), sMin, page), r, 0);
+    grid->addWidget(sMin, r, 1);
+    grid->addWidget(label(u("max"), sMax, page), r, 2);
+    grid->addWidget(sMax, r, 3);
+    grid->addWidget(label(u("min"), rMin, page), r, 4);
+    grid->addWidget(rMin, r, 5);
+    grid->addWidget(label(u("max"), rMax, page), r, 6);
+    grid->addWidget(rMax, r, 7);
+    grid->addWidget(unitEdits[i], r, 8);
+  }
+  grid->setColumnStretch(8, 1);
+  lay->addLayout(grid);
+}
+
+void TQuorlan::buildSensorPage(QWidget *page) {
+  auto *lay = new QVBoxLayout(page);
+  lay->setContentsMargins(4, 4, 4, 4);
+  auto *ids = group(u("Идентификаторы датчиков"), page);
+  auto *grid = new QGridLayout(ids);
+  grid->setVerticalSpacing(1);
+  grid->setContentsMargins(6, 2, 6, 2);
+  for (int k = 0; k < 8; ++k) {
+    sensorIdEdits[k] = makeEdit(13 + k, ids);
+    const int col = (k / 4) * 2;
+    grid->addWidget(label(QString::number(k + 1), sensorIdEdits[k], ids), k % 4, col);
+    grid->addWidget(sensorIdEdits[k], k % 4, col + 1);
+  }
+  auto *read = new QPushButton(u("Считать ID"), ids);
+  read->setObjectName(QStringLiteral("Button3"));
+  read->setEnabled(false);
+  Button3 = read;
+  grid->addWidget(read, 0, 4, 4, 1, Qt::AlignCenter);
+  lay->addWidget(ids);
+}
+
+void TQuorlan::buildInputDelaysPage(QWidget *page) {
+  auto *lay = new QVBoxLayout(page);
+  lay->setContentsMargins(4, 4, 4, 4);
+  auto inputs = [&](QWidget *parent, int first) {
+    auto *grid = new QGridLayout(parent);
+    grid->setVerticalSpacing(1);
+    grid->setContentsMargins(6, 2, 6, 2);
+    for (int i = 0; i < 8; ++i) {
+      auto *s = makeSpin(first + i, parent);
+      grid->addWidget(label(u("Вход %1").arg(i + 1), s, parent), i % 4, (i / 4) * 2);
+      grid->addWidget(s, i % 4, (i / 4) * 2 + 1);
+    }
+  };
+  auto *presence = group(u("Интервал присутствия сигнала для сработки контактных входов (1 ед.=1сек)"), page);
+  inputs(presence, 76);
+  lay->addWidget(presence);
+  auto pair = [&](const char *title, int contactFirst, int analogFirst) {
+    auto *g = group(u(title), page);
+    auto *h = new QHBoxLayout(g);
+    h->setContentsMargins(4, 2, 4, 2);
+    auto *c = group(u("Контактные входы"), g);
+    inputs(c, contactFirst);
+    auto *a = group(u("Аналоговые входы"), g);
+    inputs(a, analogFirst);
+    h->addWidget(c);
+    h->addWidget(a);
+    lay->addWidget(g);
+  };
+  pair("Задержки реакции после сработки входа (1 ед.=1сек)", 35, 43);
+  pair("Интервалы нечувствительности после реакции (1 ед.=1сек)", 51, 59);
+  lay->addStretch(1);
+}
+
+void TQuorlan::buildRelayDelaysPage(QWidget *page) {
+  auto *lay = new QVBoxLayout(page);
+  lay->setContentsMargins(4, 4, 4, 4);
+  auto *g = group(u("Длительность включения реле (1 ед.=1сек)"), page);
+  auto *grid = new QGridLayout(g);
+  for (int r = 0; r < 8; ++r) {
+    auto *s = makeSpin(3 + r, g);
+    grid->addWidget(label(u("Реле %1").arg(r + 1), s, g), r % 4, (r / 4) * 2);
+    grid->addWidget(s, r % 4, (r / 4) * 2 + 1);
+  }
+  lay->addWidget(g);
+  lay->addStretch(1);
+}
+
+void TQuorlan::buildSecurityPage(QWidget *page) {
+  auto *lay = new QVBoxLayout(page);
+  lay->setContentsMargins(6, 6, 6, 6);
+  const QStringList choices{u("Разрешена"), u("Запрещена")};
+  auto *radios = new QHBoxLayout;
+  RadioGroup1 = new TRadioGroup(u("Смена режимов по электронному ключу TM"), choices, page);
+  RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
+  RadioGroup2 = new TRadioGroup(u("Смена режимов по SMS"), choices, page);
+  RadioGroup2->setObjectName(QStringLiteral("RadioGroup2"));
+  radios->addWidget(RadioGroup1);
+  radios->addWidget(RadioGroup2);
+  lay->addLayout(radios);
+
+  auto *disarm = group(u("Снимаемые с охраны входы"), page);
+  auto *dl = new QVBoxLayout(disarm);
+  auto boxes = [&](const char *title, int first) {
+    auto *g = group(u(title), disarm);
+    auto *h = new QHBoxLayout(g);
+    for (int i = 0; i < 8; ++i) h->addWidget(makeCheck(first + i, u(" %1").arg(i + 1), g));
+    dl->addWidget(g);
+  };
+  boxes("контактные входы", 9);
+  boxes("аналоговые входы", 17);
+  lay->addWidget(disarm);
+
+  auto *key = group(u("Мастер ключ"), page);
+  auto *kl = new QHBoxLayout(key);
+  Edit12 = makeEdit(12, key);
+  kl->addWidget(Edit12);
+  auto *read = new QPushButton(u("Считать"), key);
+  read->setObjectName(QStringLiteral("Button1"));
+  Button1 = read;
+  kl->addWidget(read);
+  lay->addWidget(key);
+
+  auto *arming = new QHBoxLayout;
+  auto *delay = makeSpin(2, page);
+  arming->addWidget(label(u("Задержка постановки на охрану (Сек.)"), delay, page));
+  arming->addWidget(delay);
+  arming->addStretch(1);
+  lay->addLayout(arming);
+  lay->addStretch(1);
+}
+
+void TQuorlan::ComboBox2CloseUp() { Timer1->start(); }
+
+void TQuorlan::ComboBox2KeyDown() { Timer1->start(); }
+
+void TQuorlan::Timer1Timer() {
+  Timer1->stop();
+  QString text = ComboBox2->currentText();
+  const qsizetype blank = text.indexOf(QLatin1Char(' '));
+  if (blank >= 0) {
+    text = text.left(blank);
+    ComboBox2->setEditText(text);
+  }
+  // Only the characters count, not where "+" stands nor the length.
+  const fieldcheck::Result check = fieldcheck::phone(text);
+  if (check.refused) {
+    errorBox(this, fieldcheck::kPhoneMessage);
+    ComboBox2->setEditText(check.text);
+  }
+}
+
+void TQuorlan::Edit2Click() {
+  if (Edit2->text() == u("Пароль")) Edit2->clear();
+}
+
+void TQuorlan::N4Click() { close(); }
+
+void TQuorlan::N11Click() {
+  QMessageBox box(this);
+  box.setWindowTitle(u("О программе Quorlan"));
+  box.setIconPixmap(windowIcon().pixmap(64, 64));
+  box.setTextFormat(Qt::PlainText);
+  box.setText(u("Quorlan"));
+  box.setInformativeText(u("Разработка: группа разработчиков Quorlan\n"
+                           "Поддержка: support@quorlan.example, тел. +7 000 000-00-00"));
+  box.setStandardButtons(QMessageBox::Ok);
+  box.exec();
+}
+
+void TQuorlan::N6Click() {}
+void TQuorlan::N7Click() {}
+void TQuorlan::N8Click() {}
+void TQuorlan::N9Click() {}
+
+bool TQuorlan::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == Edit2 && event->type() == QEvent::MouseButtonPress &&
+      static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+    Edit2Click();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TQuorlan::closeEvent(QCloseEvent *event) {
+  FormClose();
+  event->accept();
+}

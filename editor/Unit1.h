@@ -1,0 +1,184 @@
+#pragma once
+// Main window: the configuration editor. Its controls are the configuration; the link state,
+// the two image buffers and the reaction trees live here too. Methods are spread over the
+// folder of their subsystem (editor/, image/, link/).
+
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+#include "image/ConfigImageTypes.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QRadioButton;
+class QStatusBar;
+class QTabWidget;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QWidget;
+class TSpinEdit;
+class TRadioGroup;
+class TSmsCentreBox;
+
+class TQuorlan : public QMainWindow {
+  Q_OBJECT
+public:
+  explicit TQuorlan(QWidget *parent = nullptr);
+  ~TQuorlan() override;
+
+  // ---- editor controls (first tab) ----
+  QTabWidget *PageControl1 = nullptr;   // top tabs
+  QTabWidget *PageControl2 = nullptr;   // "Настройка датчиков"
+  QTabWidget *PageControl3 = nullptr;   // "Задержки"
+  QLineEdit *Edit1 = nullptr;           // object name
+  QLineEdit *Edit2 = nullptr;           // password
+  std::array<QLineEdit *, 9> phoneEdits{};  // Edit3..Edit11
+  QLineEdit *Edit12 = nullptr;          // master key
+  std::array<QLineEdit *, 8> sensorIdEdits{};  // Edit13..Edit20
+  std::array<QLineEdit *, 8> unitEdits{};      // Edit21..Edit28
+  TSmsCentreBox *ComboBox2 = nullptr;
+  QComboBox *ComboBox1 = nullptr;       // port picker
+  QLabel *Label39 = nullptr, *Label40 = nullptr, *Label41 = nullptr;
+  QWidget *Panel2 = nullptr;
+  TRadioGroup *RadioGroup1 = nullptr, *RadioGroup2 = nullptr;
+  QWidget *Button1 = nullptr;           // "Считать" (master key)
+  QWidget *Button3 = nullptr;           // "Считать ID"
+  QStatusBar *StatusBar1 = nullptr;
+
+  // Spin fields and check boxes by their number: SpinEdit(n), CheckBox(n).
+  TSpinEdit *SpinEdit(int n) const { return spinEdits_.at(n); }
+  QCheckBox *CheckBox(int n) const { return checkBoxes_.at(n); }
+  QLineEdit *Edit(int n) const;         // Edit1..Edit28 of the main window
+
+  // ---- menu ----
+  QMenu *N1 = nullptr;                  // "Файл"
+  QMenu *N5 = nullptr;                  // "Обмен с контроллером"
+  QMenu *N10 = nullptr;                 // "Справка"
+  QAction *mmOpen = nullptr, *mmSave = nullptr, *N4 = nullptr;
+  QAction *N6 = nullptr, *N7 = nullptr, *N8 = nullptr, *N9 = nullptr, *N11 = nullptr;
+
+  // ---- timers ----
+  QTimer *Timer1 = nullptr;             // 50 ms one-shot SMS centre check
+  QTimer *Timer2 = nullptr;             // 1000 ms matcher re-arm
+  QTimer *Timer3 = nullptr;             // reply watchdog
+
+  // ---- reaction trees (pages are laid down by the window, the trees fill them) ----
+  QWidget *treePage1 = nullptr, *treePage2 = nullptr, *treePage3 = nullptr;
+  // == trees region (editor/Unit1_trees.cpp) ==
+  QTreeWidget *TreeView1 = nullptr, *TreeView2 = nullptr, *TreeView3 = nullptr;
+  void buildTrees();        // creation step 8: builds the three trees into treePage1..3
+  void selectFirstNodes();  // creation step 10
+  QTreeWidget *tree(int n) const;                       // 1..3
+  QTreeWidgetItem *treeNode(int tree, int index) const; // absolute pre-order index
+  QTreeWidgetItem *selectedNode(int tree) const;        // the node menus and dialogs act on
+  // Context menus: telephone, relay and empty menu of TreeView1 (1..3), TreeView2 (4..6) and
+  // TreeView3 (7..9). Item captions are held verbatim in QAction::data(), see menuCaption().
+  QMenu *PopupMenu1 = nullptr, *PopupMenu2 = nullptr, *PopupMenu3 = nullptr;
+  QMenu *PopupMenu4 = nullptr, *PopupMenu5 = nullptr, *PopupMenu6 = nullptr;
+  QMenu *PopupMenu7 = nullptr, *PopupMenu8 = nullptr, *PopupMenu9 = nullptr;
+  static QString menuCaption(const QAction *item);
+  QMenu *attachedMenu(int tree) const;                  // the menu the last request attached
+  // Context requests; mousePos in the tree's viewport coordinates, (-1,-1) from the keyboard.
+  void TreeView1ContextPopup(const QPoint &mousePos);
+  void TreeView2ContextPopup(const QPoint &mousePos);
+  void TreeView3ContextPopup(const QPoint &mousePos);
+  void Edit3KeyUp(QLineEdit *sender);                   // character check of Edit3..Edit11
+public slots:
+  void N12Click();  void N13Click();  void N14Click();  void N15Click();  void N16Click();
+  void N17Click();  void N18Click();  void N19Click();  void N20Click();  void N21Click();
+  void N22Click();  void N23Click();  void N24Click();
+  void N110Click(); void N25Click();  void N26Click();  void N27Click();  void N28Click();
+  void N29Click();  void N30Click();  void N31Click();  void N32Click();  void N33Click();
+  void N34Click();  void N35Click();  void N36Click();
+  void N37Click();  void N38Click();  void N39Click();  void N40Click();  void N41Click();
+  void N42Click();  void N43Click();  void N44Click();  void N45Click();  void N46Click();
+  void N47Click();  void N48Click();  void N49Click();
+public:
+  // == end trees region ==
+
+  // ---- image buffers ----
+  ConfigImageBytes OutgoingImage{};
+  ConfigImageBytes IncomingImage{};
+
+  // ---- link state ----
+  int PortOpen = 0;
+  QString LinkMode;
+  std::int32_t ReplyCounter = 0;
+  std::uint8_t WatchdogReason = 0;
+  int DialogTarget = 0;
+
+public slots:
+  void Timer1Timer();
+  void Edit2Click();
+  void N4Click();
+  void N11Click();
+  void ComboBox2CloseUp();
+  void ComboBox2KeyDown();
+
+  // served by later subsystems; kept as menu targets
+  void mmOpenClick();
+  void mmSaveClick();
+  void N6Click();
+  void N7Click();
+  void N8Click();
+  void N9Click();
+  // == image region (image/) == slots and methods of the encoder, decoder and files
+  // Builds OutgoingImage from the editor. On success the main window stays disabled and the
+  // progress window shown for the caller to finish; false means a threshold text was refused:
+  // the operator has been told, OutgoingImage is unchanged and the editor is usable again.
+  bool mass_out();
+  // Applies IncomingImage to the editor; false (and nothing changed) on a checksum mismatch.
+  bool Load();
+  // The file commands without their dialogs. False when the operation failed; the operator
+  // has been told why.
+  bool openFile(const QString &path);
+  bool saveFile(const QString &path);
+  // == end image region ==
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+  void closeEvent(QCloseEvent *event) override;
+
+private:
+  void FormCreate();
+  void buildMenu();
+  void buildGeneralPage(QWidget *page);
+  void buildAnalogPage(QWidget *page);
+  void buildSensorPage(QWidget *page);
+  void buildInputDelaysPage(QWidget *page);
+  void buildRelayDelaysPage(QWidget *page);
+  void buildSecurityPage(QWidget *page);
+  TSpinEdit *makeSpin(int n, QWidget *parent);
+  QCheckBox *makeCheck(int n, const QString &caption, QWidget *parent);
+  QLineEdit *makeEdit(int n, QWidget *parent);
+
+  // == link region (link/Unit1_link.cpp) ==
+public:
+  // The serial port with its two framers; ApdDataPacket1/2 point at the framers it owns.
+  class TComPort *ApdComPort1 = nullptr;
+  class TDataPacket *ApdDataPacket1 = nullptr;   // line matcher
+  class TDataPacket *ApdDataPacket2 = nullptr;   // byte matcher
+  void portScan();   // creation steps 4-5: list ports, open the first, arm the line matcher
+  void FormClose();  // on closing: "BYE" and close the port
+public slots:
+  void ComboBox1Change();                                     // every change of the picker
+  void ApdDataPacket1StringPacket(const QByteArray &data);    // a whole line, CR LF included
+  void ApdDataPacket2Packet(const std::uint8_t *data, int size);  // one byte
+  void Timer2Timer();                                         // matcher re-arm, 1000 ms
+  void ApdComPort1Lost(const QString &reason);                // the port's device vanished
+private:
+  // == end link region ==
+
+  std::array<TSpinEdit *, 84> spinEdits_{};   // index = number, 1..83
+  std::array<QCheckBox *, 25> checkBoxes_{};  // index = number, 1..24
+};
+
+extern TQuorlan *Quorlan;

@@ -1,0 +1,168 @@
+#include "link/ComPort.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QSerialPort>
+
+#include "link/PortNames.h"
+
+// ---- TQtSerialIo ----
+
+TQtSerialIo::TQtSerialIo(QObject *parent) : TSerialIo(parent), port_(new QSerialPort(this)) {
+  port_->setReadBufferSize(TComPort::kBufferSize);
+  connect(port_, &QSerialPort::readyRead, this, &TSerialIo::readyRead);
+  connect(port_, &QSerialPort::errorOccurred, this,
+          [this](QSerialPort::SerialPortError e) { onError(static_cast<int>(e)); });
+}
+
+TQtSerialIo::~TQtSerialIo() = default;
+
+bool TQtSerialIo::open(const QString &device) {
+  if (port_->isOpen()) port_->close();
+  // A virtual port is a link; open what it points at so lock files name the real device.
+  QString location = device;
+  const QFileInfo fi(device);
+  if (fi.isSymLink()) {
+    const QString target = fi.canonicalFilePath();
+    if (!target.isEmpty()) location = target;
+  }
+  port_->setPortName(location);
+  port_->setBaudRate(QSerialPort::Baud9600);
+  port_->setDataBits(QSerialPort::Data8);
+  port_->setParity(QSerialPort::NoParity);
+  port_->setStopBits(QSerialPort::OneStop);
+  port_->setFlowControl(QSerialPort::NoFlowControl);
+  if (!port_->open(QIODevice::ReadWrite)) {
+    lastError_ = port_->errorString();
+    port_->clearError();
+    return false;
+  }
+  // A pseudo-terminal has no modem lines: Qt reports UnsupportedOperationError, which is no
+  // failure of the open.
+  port_->setDataTerminalReady(false);
+  port_->setRequestToSend(false);
+  port_->clearError();
+  lastError_.clear();
+  return true;
+}
+
+void TQtSerialIo::close() {
+  if (port_->isOpen()) port_->close();
+  port_->clearError();
+}
+
+bool TQtSerialIo::isOpen() const { return port_->isOpen(); }
+
+QByteArray TQtSerialIo::read(qint64 maxSize) {
+  if (!port_->isOpen()) return {};
+  return port_->read(maxSize);
+}
+
+bool TQtSerialIo::write(const QByteArray &data) {
+  if (!port_->isOpen()) return false;
+  if (port_->write(data) != data.size()) return false;
+  port_->flush();   // hand it to the device now instead of on the next loop pass
+  return true;
+}
+
+QString TQtSerialIo::errorString() const { return lastError_; }
+
+void TQtSerialIo::onError(int error) {
+  switch (static_cast<QSerialPort::SerialPortError>(error)) {
+    case QSerialPort::NoError:   // clearError() reports this one; nothing to do
+      return;
+    case QSerialPort::UnsupportedOperationError:   // modem lines of a pseudo-terminal
+    case QSerialPort::TimeoutError:
+    case QSerialPort::NotOpenError:
+      port_->clearError();
+      return;
+    default:
+      break;
+  }
+  if (!port_->isOpen()) return;   // open failures are reported by open()
+  lastError_ = port_->errorString();
+  // Closing stops the read notifier, so a dead descriptor cannot spin the event loop.
+  port_->close();
+  port_->clearError();
+  emit failed(lastError_);
+}
+
+// ---- TComPort ----
+
+TComPort::TComPort(QObject *parent, std::unique_ptr<TSerialIo> io)
+    : QObject(parent), io_(io ? std::move(io) : std::make_unique<TQtSerialIo>()) {
+  connect(io_.get(), &TSerialIo::readyRead, this, &TComPort::drain);
+  connect(io_.get(), &TSerialIo::failed, this, &TComPort::onFailed);
+}
+
+TComPort::~TComPort() {
+  // The framers' handlers point into the owner; nothing may be delivered while dying.
+  framers.onLine = nullptr;
+  framers.onByte = nullptr;
+  io_->disconnect(this);
+  io_->close();
+}
+
+bool TComPort::open(int number, QString *reason) {
+  const TPortEntry entry = PortNames::entryForNumber(number);
+  if (entry.device.isEmpty()) {
+    if (reason) *reason = QStringLiteral("Порт COM%1 в системе не найден").arg(number);
+    return false;
+  }
+  return openDevice(entry.device, reason);
+}
+
+bool TComPort::openDevice(const QString &device, QString *reason) {
+  close();
+  ++generation_;
+  if (!io_->open(device)) {
+    if (reason) *reason = io_->errorString();
+    return false;
+  }
+  device_ = device;
+  return true;
+}
+
+void TComPort::close() {
+  io_->close();
+  device_.clear();
+}
+
+bool TComPort::isOpen() const { return io_->isOpen(); }
+
+void TComPort::sendText(const QByteArray &text) {
+  if (!text.isEmpty() && io_->isOpen()) io_->write(text);
+}
+
+void TComPort::sendBytes(const void *data, int count) {
+  if (count > 0 && io_->isOpen()) io_->write(QByteArray(static_cast<const char *>(data), count));
+}
+
+void TComPort::drain() {
+  // Inside a delivery (a handler's modal box included) the data stays in the port; the drain
+  // further up the stack reads it once the handler has returned.
+  if (draining_ || framers.delivering()) return;
+  draining_ = true;
+  struct Reset {
+    bool &f;
+    ~Reset() { f = false; }
+  } reset{draining_};
+  // Qt does not signal again for data that came in while a slot of this signal ran, so read
+  // until nothing is left rather than one chunk per signal.
+  while (io_->isOpen()) {
+    const QByteArray chunk = io_->read(kBufferSize);
+    if (chunk.isEmpty()) break;
+    framers.feed(chunk);
+  }
+}
+
+void TComPort::onFailed(const QString &reason) {
+  device_.clear();
+  const quint64 gen = generation_;
+  QMetaObject::invokeMethod(
+      this,
+      [this, gen, reason] {
+        if (gen == generation_ && !io_->isOpen()) emit portLost(reason);
+      },
+      Qt::QueuedConnection);
+}

@@ -1,0 +1,89 @@
+#pragma once
+// The main window's serial port (ApdComPort1) with its two framers. Received data goes to the
+// framers only; nobody else reads the port. The raw I/O sits behind TSerialIo so that tests
+// can stand a fake in for the device.
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+#include "link/Framers.h"
+
+class QSerialPort;
+
+class TSerialIo : public QObject {
+  Q_OBJECT
+public:
+  using QObject::QObject;
+  virtual bool open(const QString &device) = 0;   // errorString() says why it failed
+  virtual void close() = 0;
+  virtual bool isOpen() const = 0;
+  virtual QByteArray read(qint64 maxSize) = 0;    // what is buffered now, possibly nothing
+  virtual bool write(const QByteArray &data) = 0;
+  virtual QString errorString() const = 0;
+signals:
+  void readyRead();
+  // The open device has gone or become unusable (unplugged adapter, closed pseudo-terminal).
+  void failed(const QString &reason);
+};
+
+// QSerialPort at 9600 8N1, no flow control, DTR and RTS off, 4096-byte receive buffer.
+class TQtSerialIo : public TSerialIo {
+  Q_OBJECT
+public:
+  explicit TQtSerialIo(QObject *parent = nullptr);
+  ~TQtSerialIo() override;
+  bool open(const QString &device) override;
+  void close() override;
+  bool isOpen() const override;
+  QByteArray read(qint64 maxSize) override;
+  bool write(const QByteArray &data) override;
+  QString errorString() const override;
+
+private:
+  void onError(int error);
+  QSerialPort *port_;
+  QString lastError_;
+};
+
+class TComPort : public QObject {
+  Q_OBJECT
+public:
+  static constexpr int kBufferSize = 4096;
+
+  explicit TComPort(QObject *parent = nullptr, std::unique_ptr<TSerialIo> io = nullptr);
+  ~TComPort() override;
+
+  TPacketFramers framers;   // line matcher framers.line, byte matcher framers.byte
+
+  // Opens the port listed under COM<number>. On failure returns false and puts the system's
+  // reason into *reason.
+  bool open(int number, QString *reason = nullptr);
+  bool openDevice(const QString &device, QString *reason = nullptr);
+  void close();
+  bool isOpen() const;
+  QString device() const { return device_; }
+
+  // Queued for transmission without waiting. Skipped while no port is open.
+  void sendText(const QByteArray &text);
+  void sendText(const char *text) { sendText(QByteArray(text)); }
+  void sendText(const QString &text) { sendText(text.toLatin1()); }
+  void sendBytes(const void *data, int count);
+
+  TSerialIo *io() const { return io_.get(); }
+
+signals:
+  // Emitted from the event loop (never from inside a delivery) after the port has been closed
+  // because its device vanished.
+  void portLost(const QString &reason);
+
+private:
+  void drain();
+  void onFailed(const QString &reason);
+
+  std::unique_ptr<TSerialIo> io_;
+  QString device_;
+  bool draining_ = false;
+  quint64 generation_ = 0;   // counts opens, so a late loss report never hits a newer port
+};

@@ -1,0 +1,50 @@
+#pragma once
+// Names of the system's serial ports as the port picker shows them. The picker's rules need
+// names whose text from the 4th character on is the port number, so on Linux every device gets
+// a COM<n> name: ttyS<k> -> COM<k+1>, ttyUSB<k> -> COM<33+k>, ttyACM<k> -> COM<65+k>, any other
+// serial device the next free number from 97. Virtual ports (symbolic links named COM<n> to a
+// character device in the virtual-port folder) are listed too and win over a device of the
+// same number.
+
+#include <QList>
+#include <QString>
+
+struct TPortEntry {
+  QString name;          // "COM3"
+  QString device;        // what to open: "/dev/ttyUSB0", a virtual link, or "COM3" on Windows
+  QString description;   // shown in the tooltip with the device
+  int number = 0;
+};
+
+namespace PortNames {
+
+// $XDG_RUNTIME_DIR/serialcomm, or /tmp/serialcomm-<uid> when that variable is unset.
+QString virtualPortFolder();
+
+// Number for a Linux device path by its kernel name; 0 when the name has no fixed number.
+int fixedNumberForDevice(const QString &devicePath);
+
+// Gives every device a name and merges the virtual ports in. `devices` need only device and
+// description; the result is sorted for the picker.
+QList<TPortEntry> assignNames(const QList<TPortEntry> &devices,
+                              const QList<TPortEntry> &virtualPorts);
+
+// Entries COM<n> of `folder` that are symbolic links to a character device.
+QList<TPortEntry> scanVirtualFolder(const QString &folder);
+
+// The picker's order: alphabetical, ignoring case (so COM10 comes before COM2).
+void sortForPicker(QList<TPortEntry> &entries);
+
+// Everything the system offers now, sorted.
+QList<TPortEntry> systemPorts();
+
+// The integer written from the 4th character to the end ("COM12" -> 12). False when that part
+// is not an integer.
+bool portNumberFromText(const QString &text, int *number);
+
+// Looks the number up in a fresh scan; empty when no such port exists.
+TPortEntry entryForNumber(int number);
+
+QString tooltipFor(const TPortEntry &entry);
+
+}  // namespace PortNames

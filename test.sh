@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with ASan and UBSan, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/deps.sh
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+export QT_QPA_PLATFORM=offscreen
+ctest --preset asan

@@ -1,0 +1,319 @@
+// The line and byte matchers fed directly, with a hand-driven clock.
+#include <QtTest>
+
+#include <random>
+
+#include "link/Framers.h"
+
+namespace {
+struct Rig {
+  std::int64_t nowMs = 1000;
+  TPacketFramers f{[this] { return nowMs; }};
+  QList<QByteArray> lines;
+  QByteArray bytes;
+  std::function<void(const QByteArray &)> lineHook;
+  std::function<void(std::uint8_t)> byteHook;
+
+  Rig() {
+    f.onLine = [this](const QByteArray &l) {
+      lines << l;
+      if (lineHook) lineHook(l);
+    };
+    f.onByte = [this](const std::uint8_t *d, int n) {
+      QCOMPARE(n, 1);
+      bytes.append(static_cast<char>(*d));
+      if (byteHook) byteHook(*d);
+    };
+  }
+  void armLine() {
+    f.line.setArmed(true);
+    f.line.setAutoRearm(true);
+  }
+  // The switch the transfer makes: one matcher off with auto re-arm cleared, the other on.
+  void switchToBytes() {
+    f.line.setArmed(false);
+    f.line.setAutoRearm(false);
+    f.byte.setArmed(true);
+    f.byte.setAutoRearm(true);
+  }
+  void switchToLines() {
+    f.byte.setArmed(false);
+    f.byte.setAutoRearm(false);
+    armLine();
+  }
+};
+}  // namespace
+
+class TstFramers : public QObject {
+  Q_OBJECT
+private slots:
+  void linesAcrossBurstsAndPieces();
+  void lineToBytesAndBack();
+  void bothArmedInSave();
+  void autoRearmClearedInHandler();
+  void nothingArmedDiscards();
+  void timeoutCountsFromArming();
+  void timeoutCutsLateReply();
+  void heldWhileHandlerRuns();
+  void longLineIsBounded();
+  void randomInputStaysBounded();
+};
+
+void TstFramers::linesAcrossBurstsAndPieces() {
+  Rig r;
+  r.armLine();
+  r.f.feed(QByteArray("PC_OK\r\nSAVE_OK\r\n"));
+  QCOMPARE(r.lines, (QList<QByteArray>{"PC_OK\r\n", "SAVE_OK\r\n"}));
+
+  r.lines.clear();
+  r.f.feed(QByteArray("SAV"));
+  r.f.feed(QByteArray("E_OK\r"));
+  QVERIFY(r.lines.isEmpty());
+  r.f.feed(QByteArray("\n"));
+  QCOMPARE(r.lines, (QList<QByteArray>{"SAVE_OK\r\n"}));
+
+  // A lone CR is data, and a terminator that starts over after it still matches.
+  r.lines.clear();
+  r.f.feed(QByteArray("AB\rC\r\n"));
+  QCOMPARE(r.lines, (QList<QByteArray>{"AB\rC\r\n"}));
+  QCOMPARE(r.lines.first().size(), 6);
+  r.lines.clear();
+  r.f.feed(QByteArray("X\r\r\n\n\r\n"));
+  QCOMPARE(r.lines, (QList<QByteArray>{"X\r\r\n", "\n\r\n"}));
+  // LF CR is no terminator either.
+  r.lines.clear();
+  r.f.feed(QByteArray("Y\n\rZ\r\n"));
+  QCOMPARE(r.lines, (QList<QByteArray>{"Y\n\rZ\r\n"}));
+  QVERIFY(r.bytes.isEmpty());
+}
+
+void TstFramers::lineToBytesAndBack() {
+  Rig r;
+  r.armLine();
+  QByteArray image;
+  for (int i = 0; i < 300; ++i) image.append(static_cast<char>(i * 7));
+  r.lineHook = [&](const QByteArray &l) {
+    if (l == "LOAD\r\n") r.switchToBytes();
+  };
+  r.byteHook = [&](std::uint8_t) {
+    if (r.bytes.size() == image.size()) r.switchToLines();
+  };
+  // Echo, the whole image and the confirmation line in one burst.
+  r.f.feed(QByteArray("LOAD\r\n") + image + QByteArray("LOAD_OK\r\n"));
+  QCOMPARE(r.lines, (QList<QByteArray>{"LOAD\r\n", "LOAD_OK\r\n"}));
+  QCOMPARE(r.bytes, image);
+  QVERIFY(r.f.line.armed());
+  QVERIFY(!r.f.byte.armed());
+
+  // The bytes of a CR LF are plain data to the byte matcher.
+  r.lines.clear();
+  r.bytes.clear();
+  r.byteHook = nullptr;
+  r.switchToBytes();
+  r.f.feed(QByteArray("o\r\no"));
+  QCOMPARE(r.bytes, QByteArray("o\r\no"));
+  QVERIFY(r.lines.isEmpty());
+}
+
+void TstFramers::bothArmedInSave() {
+  Rig r;
+  r.armLine();
+  // The re-arm tick has armed the byte matcher before the echo came.
+  r.f.byte.setArmed(true);
+  r.f.byte.setAutoRearm(true);
+  r.lineHook = [&](const QByteArray &l) {
+    if (l == "SAVE\r\n") {
+      r.f.line.setArmed(false);
+      r.f.line.setAutoRearm(false);
+    }
+  };
+  r.f.feed(QByteArray("ATI\r\nSA"));
+  r.f.feed(QByteArray("VE\r\noo"));
+  QCOMPARE(r.lines, (QList<QByteArray>{"ATI\r\n", "SAVE\r\n"}));
+  QCOMPARE(r.bytes, QByteArray("oo"));
+
+  // After the byte phase the line matcher is armed again beside the byte matcher: the
+  // confirmation must still reach it whole.
+  r.lines.clear();
+  r.bytes.clear();
+  r.armLine();
+  r.f.feed(QByteArray("SAVE_OK\r\n"));
+  QCOMPARE(r.lines, (QList<QByteArray>{"SAVE_OK\r\n"}));
+  QVERIFY(r.bytes.isEmpty());
+}
+
+void TstFramers::autoRearmClearedInHandler() {
+  Rig r;
+  r.armLine();
+  r.lineHook = [&](const QByteArray &) { r.f.line.setAutoRearm(false); };
+  r.f.feed(QByteArray("ONE\r\nTWO\r\n"));
+  QCOMPARE(r.lines, (QList<QByteArray>{"ONE\r\n"}));
+  QVERIFY(!r.f.line.armed());
+
+  // Setting the flag again inside the handler re-arms on return.
+  r.lines.clear();
+  r.lineHook = [&](const QByteArray &) { r.f.line.setAutoRearm(true); };
+  r.f.line.setArmed(true);
+  r.f.feed(QByteArray("A\r\nB\r\n"));
+  QCOMPARE(r.lines, (QList<QByteArray>{"A\r\n", "B\r\n"}));
+  QVERIFY(r.f.line.armed());
+}
+
+void TstFramers::nothingArmedDiscards() {
+  Rig r;
+  r.f.feed(QByteArray("ATI\r\nxyz"));
+  QVERIFY(r.lines.isEmpty());
+  QVERIFY(r.bytes.isEmpty());
+  QCOMPARE(r.f.collectedLineBytes(), 0);
+  r.armLine();
+  r.f.feed(QByteArray("Ver.2.10\r\n"));
+  QCOMPARE(r.lines, (QList<QByteArray>{"Ver.2.10\r\n"}));
+
+  // Disarming drops a partly collected line.
+  r.lines.clear();
+  r.f.feed(QByteArray("PART"));
+  r.f.line.setArmed(false);
+  r.f.line.setArmed(true);
+  r.f.feed(QByteArray("OK\r\n"));
+  QCOMPARE(r.lines, (QList<QByteArray>{"OK\r\n"}));
+}
+
+void TstFramers::timeoutCountsFromArming() {
+  Rig r;
+  r.armLine();
+  r.nowMs += TPacketFramers::kTimeoutMs - 1;
+  r.f.checkTimeouts();
+  QVERIFY(r.f.line.armed());
+  r.nowMs += 1;
+  r.f.checkTimeouts();
+  QVERIFY(!r.f.line.armed());            // auto re-arm does not bring it back
+  QVERIFY(r.f.line.autoRearm());
+  r.f.feed(QByteArray("ATI\r\n"));
+  QVERIFY(r.lines.isEmpty());
+
+  // Every delivery re-arms, and so restarts the count.
+  r.armLine();
+  r.nowMs += 100000;
+  r.f.feed(QByteArray("ATI\r\n"));
+  r.nowMs += 100000;
+  r.f.checkTimeouts();
+  QVERIFY(r.f.line.armed());
+
+  // The byte matcher has the same time-out.
+  r.switchToBytes();
+  r.nowMs += TPacketFramers::kTimeoutMs;
+  r.f.feed(QByteArray("o"));
+  QVERIFY(!r.f.byte.armed());
+  QVERIFY(r.bytes.isEmpty());
+}
+
+void TstFramers::timeoutCutsLateReply() {
+  Rig r;
+  r.armLine();
+  r.nowMs += TPacketFramers::kTimeoutMs - 10;
+  r.f.feed(QByteArray("SAV"));
+  r.nowMs += 10;
+  r.f.feed(QByteArray("E_OK\r\n"));
+  QVERIFY(r.lines.isEmpty());            // first part dropped, the rest found nobody armed
+  QCOMPARE(r.f.collectedLineBytes(), 0);
+  r.armLine();                           // the re-arm tick
+  r.f.feed(QByteArray("K\r\n"));
+  QCOMPARE(r.lines, (QList<QByteArray>{"K\r\n"}));
+}
+
+void TstFramers::heldWhileHandlerRuns() {
+  Rig r;
+  r.armLine();
+  // The handler runs a nested event loop (a modal box) during which more data arrives.
+  int depth = 0;
+  r.lineHook = [&](const QByteArray &l) {
+    QCOMPARE(++depth, 1);
+    QVERIFY(r.f.delivering());
+    if (l == "DATE1\r\n") {
+      r.f.feed(QByteArray("LOAD\r\nab"));
+      r.f.feed(QByteArray("c"));
+      QCOMPARE(r.lines.size(), 1);       // nothing delivered while the handler is inside
+      QCOMPARE(r.f.heldBytes(), 9);
+    }
+    if (l == "LOAD\r\n") r.switchToBytes();
+    --depth;
+  };
+  r.byteHook = [&](std::uint8_t b) {
+    if (b == 'a') r.f.feed(QByteArray("d"));   // held behind the c
+    if (b == 'd') r.switchToLines();
+  };
+  r.f.feed(QByteArray("DATE1\r\n"));
+  QCOMPARE(r.lines, (QList<QByteArray>{"DATE1\r\n", "LOAD\r\n"}));
+  QCOMPARE(r.bytes, QByteArray("abcd"));
+  QCOMPARE(r.f.heldBytes(), 0);
+  QVERIFY(!r.f.delivering());
+  r.f.feed(QByteArray("LOAD_OK\r\n"));
+  QCOMPARE(r.lines.last(), QByteArray("LOAD_OK\r\n"));
+}
+
+void TstFramers::longLineIsBounded() {
+  Rig r;
+  r.armLine();
+  QByteArray exact(TPacketFramers::kMaxLine - 2, 'x');
+  r.f.feed(exact + "\r\n");
+  QCOMPARE(r.lines.size(), 1);
+  QCOMPARE(r.lines.first().size(), TPacketFramers::kMaxLine);
+
+  r.lines.clear();
+  r.f.feed(QByteArray(100000, 'y'));
+  QVERIFY(r.f.collectedLineBytes() <= TPacketFramers::kMaxLine);
+  r.f.feed(QByteArray("\r\nATI\r\n"));
+  QCOMPARE(r.lines.size(), 2);
+  QVERIFY(r.lines.first().size() <= TPacketFramers::kMaxLine);
+  QVERIFY(r.lines.first().endsWith("\r\n"));
+  QCOMPARE(r.lines.last(), QByteArray("ATI\r\n"));
+
+  // A flood pushed in while a handler runs is capped, not stored whole.
+  r.lines.clear();
+  bool once = false;
+  r.lineHook = [&](const QByteArray &) {
+    if (once) return;
+    once = true;
+    r.f.feed(QByteArray(TPacketFramers::kMaxHeld + 500, 'z'));
+    QCOMPARE(r.f.heldBytes(), TPacketFramers::kMaxHeld);
+  };
+  r.f.feed(QByteArray("GO\r\n"));
+  QCOMPARE(r.f.droppedHeldBytes(), 500u);
+  QCOMPARE(r.f.heldBytes(), 0);
+}
+
+void TstFramers::randomInputStaysBounded() {
+  Rig r;
+  std::mt19937 rng(12345);
+  r.lineHook = [&](const QByteArray &l) {
+    QVERIFY(l.endsWith("\r\n"));
+    QVERIFY(l.size() <= TPacketFramers::kMaxLine);
+    if (rng() % 4 == 0) r.switchToBytes();
+  };
+  r.byteHook = [&](std::uint8_t) {
+    if (rng() % 50 == 0) r.switchToLines();
+    if (rng() % 97 == 0) r.f.line.setArmed(true);   // both armed now and then
+  };
+  r.armLine();
+  qsizetype fed = 0;
+  for (int round = 0; round < 2000; ++round) {
+    QByteArray chunk(static_cast<int>(rng() % 300), '\0');
+    for (auto &c : chunk) {
+      const auto v = rng() % 8;
+      c = v == 0 ? '\r' : v == 1 ? '\n' : static_cast<char>(rng());
+    }
+    fed += chunk.size();
+    r.f.feed(chunk);
+    if (round % 100 == 0) r.nowMs += TPacketFramers::kTimeoutMs;   // time-outs interleaved
+    if (!r.f.line.armed() && !r.f.byte.armed()) r.armLine();
+    QVERIFY(r.f.collectedLineBytes() <= TPacketFramers::kMaxLine);
+  }
+  qsizetype delivered = r.bytes.size();
+  for (const auto &l : r.lines) delivered += l.size();
+  QVERIFY(delivered <= fed);
+  QVERIFY(!r.lines.isEmpty());
+  QVERIFY(!r.bytes.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TstFramers)
+#include "tst_framers.moc"

@@ -1,0 +1,333 @@
+// Start-up state of the main window: every control's name, kind, limits and start-up value,
+// the window's size and flags, the SMS centre check, the password placeholder and the menus.
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QProgressBar>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+
+#include "app/Unit5.h"
+#include "editor/EditorWidgets.h"
+#include "editor/Unit1.h"
+#include "testsupport.h"
+
+using testsupport::ModalWatcher;
+
+namespace {
+
+struct SpinExpect { int first, last, min, max, start; };
+// Written out from the window's description, independently of the code's own table.
+const SpinExpect kSpins[] = {
+    {1, 1, 0, 255, 5},      {2, 2, 0, 255, 0},        {3, 10, 0, 255, 0},
+    {11, 11, 0, 254, 0},    {12, 19, 0, 19, 0},       {20, 27, 0, 20, 20},
+    {28, 34, -9999, 9998, 0}, {67, 67, -9999, 9998, 0}, {68, 75, -9999, 9998, 20},
+    {35, 42, 0, 255, 0},    {43, 50, 0, 255, 0},      {51, 58, 0, 255, 0},
+    {59, 66, 0, 255, 0},    {76, 83, 0, 255, 0},
+};
+
+struct EditExpect { int first, last, maxLength; const char *start; };
+const EditExpect kEdits[] = {
+    {1, 1, 8, "Объект 1"}, {2, 2, 8, "Пароль"}, {3, 11, 16, ""},
+    {12, 12, 16, ""},      {13, 20, 16, ""},    {21, 28, 6, ""},
+};
+
+void typeText(QWidget *w, const QString &text) {
+  for (const QChar ch : text)
+    QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+}
+
+}  // namespace
+
+class TestMainWindow : public QObject {
+  Q_OBJECT
+  TQuorlan *w = nullptr;
+
+  template <class T> T *find(const QString &name) {
+    auto *c = w->findChild<T *>(name);
+    if (!c) qWarning("missing control %s", qPrintable(name));
+    return c;
+  }
+
+private slots:
+  void initTestCase() {
+    testsupport::isolateRuntimeDir();
+    QApplication::setApplicationName(QStringLiteral("Quorlan"));
+    // A real serial device of the machine may refuse to open; its box must not stall us.
+    ModalWatcher portErrors;
+    Quorlan = w = new TQuorlan;
+    Progress = new TProgress;
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QTest::qWait(120);  // let the start-up run of the SMS centre check pass
+  }
+  void cleanupTestCase() {
+    delete Progress;
+    delete w;
+  }
+
+  void spinFieldsHaveTheirLimitsAndStartValues() {
+    int count = 0;
+    for (const auto &e : kSpins)
+      for (int n = e.first; n <= e.last; ++n) {
+        auto *s = find<QSpinBox>(QStringLiteral("SpinEdit%1").arg(n));
+        QVERIFY2(s, qPrintable(QStringLiteral("SpinEdit%1").arg(n)));
+        QCOMPARE(s->minimum(), e.min);
+        QCOMPARE(s->maximum(), e.max);
+        QCOMPARE(s->value(), e.start);
+        ++count;
+      }
+    QCOMPARE(count, 83);
+    QCOMPARE(w->findChildren<QSpinBox *>().size(), 83);
+  }
+
+  void onlyTheArchivePeriodTakesTyping() {
+    for (auto *s : w->findChildren<TSpinEdit *>()) {
+      auto *edit = s->findChild<QLineEdit *>();
+      QVERIFY(edit);
+      QCOMPARE(!edit->isReadOnly(), s->objectName() == QLatin1String("SpinEdit11"));
+    }
+    // Buttons still step a non-typing field, and it clamps at its ends.
+    auto *high = find<QSpinBox>(QStringLiteral("SpinEdit20"));
+    high->stepUp();
+    QCOMPARE(high->value(), 20);
+    auto *range = find<QSpinBox>(QStringLiteral("SpinEdit28"));
+    range->setValue(-20000);
+    QCOMPARE(range->value(), -9999);
+    range->setValue(9999);
+    QCOMPARE(range->value(), 9998);
+    range->setValue(0);
+    high->setFocus();
+    QTest::keyClick(high, Qt::Key_Down);
+    QCOMPARE(high->value(), 19);
+    QTest::keyClick(high, Qt::Key_5);
+    QCOMPARE(high->value(), 19);
+    high->setValue(20);
+    auto *archive = find<QSpinBox>(QStringLiteral("SpinEdit11"));
+    archive->findChild<QLineEdit *>()->selectAll();
+    QTest::keyClicks(archive, QStringLiteral("300"));
+    archive->interpretText();
+    QVERIFY(archive->value() <= 254);
+    archive->setValue(0);
+  }
+
+  void textFieldsHaveTheirLimitsAndStartTexts() {
+    for (const auto &e : kEdits)
+      for (int n = e.first; n <= e.last; ++n) {
+        auto *edit = find<QLineEdit>(QStringLiteral("Edit%1").arg(n));
+        QVERIFY2(edit, qPrintable(QStringLiteral("Edit%1").arg(n)));
+        QCOMPARE(edit->maxLength(), e.maxLength);
+        QCOMPARE(edit->text(), QString::fromUtf8(e.start));
+        QCOMPARE(edit->echoMode(), QLineEdit::Normal);
+      }
+  }
+
+  void checkBoxesRadioGroupsAndButtons() {
+    for (int n = 1; n <= 24; ++n) {
+      auto *c = find<QCheckBox>(QStringLiteral("CheckBox%1").arg(n));
+      QVERIFY(c);
+      QVERIFY(!c->isChecked());
+    }
+    QCOMPARE(find<QCheckBox>("CheckBox8")->text(), QString());
+    QCOMPARE(find<QCheckBox>("CheckBox4")->text(), QString::fromUtf8(" 00:00 Часов"));
+    QCOMPARE(find<QCheckBox>("CheckBox7")->text(), QString::fromUtf8(" 18:00 Часов"));
+    QCOMPARE(find<QCheckBox>("CheckBox9")->text(), QStringLiteral(" 1"));
+    QCOMPARE(find<QCheckBox>("CheckBox24")->text(), QStringLiteral(" 8"));
+    for (const char *name : {"RadioGroup1", "RadioGroup2"}) {
+      auto *g = find<TRadioGroup>(name);
+      QVERIFY(g);
+      QCOMPARE(g->itemIndex(), 0);
+      QCOMPARE(g->item(0)->text(), QString::fromUtf8("Разрешена"));
+      QCOMPARE(g->item(1)->text(), QString::fromUtf8("Запрещена"));
+    }
+    QVERIFY(!find<QPushButton>("Button3")->isEnabled());
+    QCOMPARE(find<QPushButton>("Button3")->text(), QString::fromUtf8("Считать ID"));
+    QCOMPARE(find<QPushButton>("Button1")->text(), QString::fromUtf8("Считать"));
+  }
+
+  void labelsNameTheirFields() {
+    // Blanks and Cyrillic look-alike letters count.
+    const QStringList expected = {
+        "Название объекта (ID)", "Пароль доступа", "Количество попыток отправки сообщения",
+        "Номер SMS центра", "Возможность передачи данных по каналу CSD",
+        "Частота/период создания архивов (мин.)", "Абонент 1:", "Абонент 8:",
+        "Основной абонент (Диспетчерский центр)", "СОМ-порт", "Вход 1    min", "Вход 8    min",
+        "Реле 8", "Задержка постановки на охрану (Сек.)"};
+    QStringList texts;
+    for (auto *l : w->findChildren<QLabel *>()) texts << l->text();
+    for (const QString &e : expected) QVERIFY2(texts.contains(e), qPrintable(e));
+    for (auto *l : w->findChildren<QLabel *>())
+      if (l->text() == QString::fromUtf8("Абонент 3:"))
+        QCOMPARE(l->buddy()->objectName(), QStringLiteral("Edit5"));
+    QCOMPARE(QString::fromUtf8("СОМ").toUtf8().size(), 6);  // Cyrillic, not Latin "COM"
+    QStringList groups;
+    for (auto *g : w->findChildren<QGroupBox *>()) groups << g->title();
+    for (const char *g : {"Разрешенные  номера", "Структура статусного сообщения",
+                          "Время отправки статуса", "Соединение с контроллером",
+                          "Информация о контроллере", "Идентификаторы датчиков",
+                          "Снимаемые с охраны входы", "контактные входы", "Мастер ключ",
+                          "Длительность включения реле (1 ед.=1сек)"})
+      QVERIFY2(groups.contains(QString::fromUtf8(g)), g);
+    QCOMPARE(find<QLabel>("Label41")->text(), QString::fromUtf8("обмен"));
+  }
+
+  void tabsInTheirOrder() {
+    auto *p1 = find<QTabWidget>("PageControl1");
+    QCOMPARE(p1->count(), 3);
+    QCOMPARE(p1->tabText(0), QString::fromUtf8("Общие установки"));
+    QCOMPARE(p1->tabText(1), QString::fromUtf8("Настройка датчиков"));
+    QCOMPARE(p1->tabText(2), QString::fromUtf8("Режим охраны"));
+    auto *p2 = find<QTabWidget>("PageControl2");
+    QStringList t2;
+    for (int i = 0; i < p2->count(); ++i) t2 << p2->tabText(i);
+    QCOMPARE(t2, QStringList({QString::fromUtf8("Контактные"), QString::fromUtf8("Аналоговые (АЦП)"),
+                              QString::fromUtf8("Параметрические (mLan)"), QString::fromUtf8("Задержки")}));
+    auto *p3 = find<QTabWidget>("PageControl3");
+    QCOMPARE(p3->tabText(0), QString::fromUtf8("Задержки по входам"));
+    QCOMPARE(p3->tabText(1), QString::fromUtf8("Задержки реле"));
+    QCOMPARE(p1->currentIndex(), 0);
+    QCOMPARE(p2->currentIndex(), 0);
+    QCOMPARE(p3->currentIndex(), 0);
+  }
+
+  void windowSizeFlagsAndMenus() {
+    QCOMPARE(w->windowTitle(), QStringLiteral("Quorlan v.18"));
+    QCOMPARE(w->width(), 603);
+    QCOMPARE(w->height() - w->menuBar()->height(), 620);
+    QCOMPARE(w->minimumSize(), w->maximumSize());
+    QVERIFY(!(w->windowFlags() & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(w->windowFlags() & Qt::WindowSystemMenuHint);
+    QVERIFY(w->statusBar()->currentMessage().isEmpty());
+    QStringList menus;
+    for (auto *a : w->menuBar()->actions()) menus << a->text();
+    QCOMPARE(menus, QStringList({QString::fromUtf8("Файл"), QString::fromUtf8("Обмен с контроллером"),
+                                 QString::fromUtf8("Справка")}));
+    QVERIFY(!w->N5->menuAction()->isEnabled());
+    QVERIFY(w->N1->menuAction()->isEnabled());
+    QCOMPARE(w->N6->text(), QString::fromUtf8("Сохранить конфигурацию"));
+    QCOMPARE(w->N9->text(), QString::fromUtf8("Текущее состояние и управление"));
+    QCOMPARE(w->findChild<QAction *>("N11")->text(), QString::fromUtf8("О программе"));
+  }
+
+  void smsCentreStartsWithTheFirstNumber() {
+    QCOMPARE(w->ComboBox2->count(), 7);
+    QCOMPARE(w->ComboBox2->itemText(6), QString::fromUtf8("+79272909090 Мегафон (Поволжье)"));
+    QCOMPARE(w->ComboBox2->currentText(), QStringLiteral("+79168999100"));
+  }
+
+  void smsCentreCheck_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("left");
+    QTest::addColumn<int>("messages");
+    QTest::newRow("letter after +7916") << "+7916x" << "+7916" << 1;
+    QTest::newRow("plus in the middle passes") << "79+16" << "79+16" << 0;
+    QTest::newRow("blank cuts without message") << "+7916 12" << "+7916" << 0;
+    QTest::newRow("Cyrillic letter") << QString::fromUtf8("+79я1") << "+79" << 1;
+  }
+  void smsCentreCheck() {
+    QFETCH(QString, typed);
+    QFETCH(QString, left);
+    QFETCH(int, messages);
+    ModalWatcher watcher;
+    w->ComboBox2->setEditText(QString());
+    w->ComboBox2->lineEdit()->setFocus();
+    typeText(w->ComboBox2->lineEdit(), typed);
+    QTRY_COMPARE_WITH_TIMEOUT(w->ComboBox2->currentText(), left, 1000);
+    QTest::qWait(150);
+    QCOMPARE(watcher.boxes.size(), messages);
+    if (messages) {
+      QCOMPARE(watcher.boxes[0].title, QString::fromUtf8("Ошибка"));
+      QCOMPARE(watcher.boxes[0].icon, QMessageBox::Critical);
+      QCOMPARE(watcher.boxes[0].text,
+               QString::fromUtf8("НЕВЕРНЫЙ НОМЕР ТЕЛЕФОНА\r\n\r\nМожно вводить только цифры и символ "
+                                 "\"+\"\r\nНомер начинается с символа \"+\", далее цифры"));
+    }
+  }
+
+  void smsCentrePastedTextIsCheckedOnce() {
+    ModalWatcher watcher;
+    w->ComboBox2->setEditText(QString());
+    QApplication::clipboard()->setText(QStringLiteral("+79a123"));
+    w->ComboBox2->lineEdit()->setFocus();
+    QTest::keyClick(w->ComboBox2->lineEdit(), Qt::Key_V, Qt::ControlModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(w->ComboBox2->currentText(), QStringLiteral("+79"), 1000);
+    QTest::qWait(150);
+    QCOMPARE(watcher.boxes.size(), 1);
+  }
+
+  void smsCentrePickFromTheList() {
+    ModalWatcher watcher;
+    w->ComboBox2->showPopup();
+    w->ComboBox2->setCurrentIndex(6);
+    w->ComboBox2->hidePopup();
+    QTRY_COMPARE_WITH_TIMEOUT(w->ComboBox2->currentText(), QStringLiteral("+79272909090"), 1000);
+    QTest::qWait(100);
+    QCOMPARE(watcher.boxes.size(), 0);
+  }
+
+  void passwordPlaceholder() {
+    QLineEdit *e = w->Edit2;
+    e->setText(QString::fromUtf8("Пароль"));
+    QTest::mouseClick(e, Qt::LeftButton);
+    QCOMPARE(e->text(), QString());
+    typeText(e, QStringLiteral("1234"));
+    QTest::mouseClick(e, Qt::LeftButton);
+    QCOMPARE(e->text(), QStringLiteral("1234"));
+    e->setText(QString::fromUtf8("Пароль"));
+  }
+
+  void progressWindowOperations() {
+    QCOMPARE(Progress->windowTitle(), QStringLiteral("Progress"));
+    QVERIFY(!Progress->isShown());
+    QCOMPARE(Progress->text(), QString::fromUtf8("Прогресс"));
+    QCOMPARE(Progress->Label1->font().pixelSize(), 16);
+    QVERIFY(Progress->windowFlags() & Qt::WindowStaysOnTopHint);
+    QVERIFY(!(Progress->windowFlags() & Qt::WindowCloseButtonHint));
+    QVERIFY(!(Progress->windowFlags() & Qt::WindowSystemMenuHint));
+    Progress->closeWindow();  // hidden: nothing happens
+    QVERIFY(!Progress->isShown());
+    Progress->showWindow();
+    Progress->showWindow();
+    QVERIFY(Progress->isShown());
+    Progress->setPosition(106);
+    QCOMPARE(Progress->ProgressBar1->value(), 100);
+    Progress->setPosition(10);
+    Progress->stepBy(3);
+    QCOMPARE(Progress->ProgressBar1->value(), 13);
+    Progress->setText(QString::fromUtf8("Рассчет массива"));
+    Progress->repaintNow();
+    QCOMPARE(Progress->Label1->text(), QString::fromUtf8("Рассчет массива"));
+    QCOMPARE(Progress->frameGeometry().size().width(), 342);
+    Progress->closeWindow();
+    Progress->closeWindow();
+    QVERIFY(!Progress->isShown());
+    QCOMPARE(Progress->text(), QString::fromUtf8("Рассчет массива"));  // kept while hidden
+  }
+
+  void aboutBoxShowsTheName() {
+    ModalWatcher watcher;
+    w->N11Click();
+    QCOMPARE(watcher.boxes.size(), 1);
+    QCOMPARE(watcher.boxes[0].text, QStringLiteral("Quorlan"));
+    QCOMPARE(watcher.boxes[0].informative.count('\n'), 1);
+  }
+
+  void exitClosesTheMainWindow() {
+    w->N4Click();
+    QVERIFY(!w->isVisible());
+  }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
