@@ -1,13 +1,9 @@
 #include "editor/Unit3.h"
 
 #include <QEvent>
-#include <QGroupBox>
-#include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidgetItem>
-#include <QVBoxLayout>
 
 #include "editor/FieldChecks.h"
 #include "editor/MessageBoxes.h"
@@ -17,38 +13,13 @@
 TForm3 *Form3 = nullptr;
 
 TForm3::TForm3(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-  setObjectName(QStringLiteral("Form3"));
-  setWindowTitle(QStringLiteral("Значение"));
-  setModal(true);
-
-  GroupBox1 = new QGroupBox(QStringLiteral("Ведите цифровое значение порога"), this);
-  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-  Edit1 = new QLineEdit(GroupBox1);
-  Edit1->setObjectName(QStringLiteral("Edit1"));
-  Edit1->setMaxLength(10);
+    : TValueDialog(QStringLiteral("Form3"), QStringLiteral("Значение"),
+                   QStringLiteral("Ведите цифровое значение порога"), QStringLiteral("Edit1"), 10,
+                   260, parent),
+      Edit1(edit()) {
   Edit1->installEventFilter(this);
-  (new QVBoxLayout(GroupBox1))->addWidget(Edit1);
-
-  Button1 = new QPushButton(QStringLiteral("OK"), this);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button2 = new QPushButton(QStringLiteral("Cancel"), this);
-  Button2->setObjectName(QStringLiteral("Button2"));
-  for (QPushButton *b : {Button1, Button2}) {
-    b->setAutoDefault(false);
-    b->setDefault(false);
-  }
   connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm3::Button2Click);
-
-  auto *buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(Button1);
-  buttons->addWidget(Button2);
-  auto *layout = new QVBoxLayout(this);
-  layout->addWidget(GroupBox1);
-  layout->addLayout(buttons);
-  setFixedSize(sizeHint().expandedTo(QSize(260, 0)));
 }
 
 void TForm3::Button1Click() {
@@ -67,18 +38,6 @@ void TForm3::Edit1KeyUp() {
   if (!r.refused) return;
   plainBox(this, fieldcheck::kThresholdMessage);
   Edit1->setText(r.text);
-}
-
-void TForm3::keyPressEvent(QKeyEvent *event) {
-  switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      event->accept();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
-  }
 }
 
 bool TForm3::eventFilter(QObject *watched, QEvent *event) {

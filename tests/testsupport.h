@@ -11,6 +11,9 @@
 #include <functional>
 #include <memory>
 
+#include "app/Startup.h"
+#include "editor/Unit1.h"
+
 namespace testsupport {
 
 // Gives this test process a runtime folder of its own, so virtual ports of parallel tests
@@ -49,5 +52,20 @@ private:
   }
   QTimer timer_;
 };
+
+// Creates the program's windows as it does at start, in a runtime folder of this process's own.
+// Whatever the port scan finds on this machine (a device that refuses to open shows a box) is
+// answered and not tested here.
+inline void startWindows() {
+  isolateRuntimeDir();
+  ModalWatcher portMessages;
+  createWindows();
+}
+
+// As the program ends: the main window closed first, then everything destroyed.
+inline void stopWindows() {
+  if (Quorlan) Quorlan->close();
+  destroyWindows();
+}
 
 }  // namespace testsupport

@@ -51,23 +51,13 @@ class TestDialogs : public QObject {
 
 private slots:
   void initTestCase() {
-    testsupport::isolateRuntimeDir();
-    testsupport::ModalWatcher portMessages;  // whatever the port scan finds is not tested here
-    Quorlan = w = new TQuorlan;
-    SMS = new TSMS;
-    Form3 = new TForm3;
-    Progress = new TProgress;
+    testsupport::startWindows();
+    w = Quorlan;
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     QTest::qWait(120);  // the start-up SMS centre check
   }
-  void cleanupTestCase() {
-    delete Progress;
-    delete Form3;
-    delete SMS;
-    w->close();  // as the program ends: closed first, then destroyed
-    delete w;
-  }
+  void cleanupTestCase() { testsupport::stopWindows(); }
 
   void dialogsLookAsDescribed() {
     QCOMPARE(Form3->windowTitle(), QStringLiteral("Значение"));

@@ -61,20 +61,14 @@ class TestMainWindow : public QObject {
 
 private slots:
   void initTestCase() {
-    testsupport::isolateRuntimeDir();
     QApplication::setApplicationName(QStringLiteral("Quorlan"));
-    // A real serial device of the machine may refuse to open; its box must not stall us.
-    ModalWatcher portErrors;
-    Quorlan = w = new TQuorlan;
-    Progress = new TProgress;
+    testsupport::startWindows();
+    w = Quorlan;
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     QTest::qWait(120);  // let the start-up run of the SMS centre check pass
   }
-  void cleanupTestCase() {
-    delete Progress;
-    delete w;
-  }
+  void cleanupTestCase() { testsupport::stopWindows(); }
 
   void spinFieldsHaveTheirLimitsAndStartValues() {
     int count = 0;

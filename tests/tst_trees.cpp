@@ -103,19 +103,10 @@ class TestTrees : public QObject {
 
 private slots:
   void initTestCase() {
-    testsupport::isolateRuntimeDir();
-    testsupport::ModalWatcher portMessages;  // whatever the port scan finds is not tested here
-    Quorlan = w = new TQuorlan;
-    SMS = new TSMS;
-    Form3 = new TForm3;
-    Progress = new TProgress;
+    testsupport::startWindows();
+    w = Quorlan;
   }
-  void cleanupTestCase() {
-    delete Progress;
-    delete Form3;
-    delete SMS;
-    delete w;
-  }
+  void cleanupTestCase() { testsupport::stopWindows(); }
 
   void everyNodeMatchesTheBlockTables_data() {
     QTest::addColumn<int>("tree");
