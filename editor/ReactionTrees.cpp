@@ -39,7 +39,7 @@ QString dispatcherSlotCaption(const QString &number) { return number + kDispatch
 namespace {
 
 // Relays, slots and message of one event, appended after the event node itself.
-void appendReactions(std::vector<NodeSpec> &out, const QString &message) {
+void appendReactions(std::vector<StartupNode> &out, const QString &message) {
   out.push_back({kRelayGroup, 2, PicRelayGroup});
   for (int r = 1; r <= 8; ++r) out.push_back({relayStateCaption(r, kLeaveAlone), 3, PicRelayState});
   out.push_back({kPhoneGroup, 2, PicPhoneGroup});
@@ -48,7 +48,7 @@ void appendReactions(std::vector<NodeSpec> &out, const QString &message) {
   out.push_back({message, 3, kNoPicture});
 }
 
-void appendContactBlock(std::vector<NodeSpec> &out, int k) {
+void appendContactBlock(std::vector<StartupNode> &out, int k) {
   const QString n = QString::number(k + 1);
   QString root, firstEvent, firstText, secondEvent, secondText;
   int picture = PicInput;
@@ -80,7 +80,7 @@ void appendContactBlock(std::vector<NodeSpec> &out, int k) {
   appendReactions(out, secondText);
 }
 
-void appendChannelBlock(std::vector<NodeSpec> &out, int k, const QString &word, bool sensors) {
+void appendChannelBlock(std::vector<StartupNode> &out, int k, const QString &word, bool sensors) {
   const QString root = word + QLatin1Char(' ') + QString::number(k + 1);
   out.push_back({root, 0, PicInput});
   out.push_back({QStringLiteral("Выше MAX порога"), 1, PicAbove});
@@ -97,8 +97,8 @@ void appendChannelBlock(std::vector<NodeSpec> &out, int k, const QString &word, 
 
 }  // namespace
 
-std::vector<NodeSpec> startupNodes(int tree) {
-  std::vector<NodeSpec> out;
+std::vector<StartupNode> startupNodes(int tree) {
+  std::vector<StartupNode> out;
   out.reserve(nodeCount(tree));
   for (int k = 0; k < blockCount(tree); ++k) {
     if (tree == 1)

@@ -34,7 +34,7 @@ enum Picture : int {
   PictureCount = 15,
 };
 
-struct NodeSpec {
+struct StartupNode {
   QString caption;  // start-up caption
   int level;        // 0 root .. 3 leaf
   int picture;      // index into the image list, or kNoPicture
@@ -45,7 +45,7 @@ int blockCount(int tree);  // 10 or 8
 int nodeCount(int tree);   // 450 or 552
 
 // The whole start-up tree in pre-order (index = absolute node index); empty for an unknown tree.
-std::vector<NodeSpec> startupNodes(int tree);
+std::vector<StartupNode> startupNodes(int tree);
 
 // Fixed texts of the captions.
 inline const QString kRelayGroup = QStringLiteral("Реле");

@@ -116,11 +116,11 @@ TTreeView *buildTree(TQuorlan *w, int tree, QWidget *page, const std::vector<QIc
 
   // Items are linked up before they enter the view, so the view sees four insertions of
   // whole subtrees per tree rather than 1554 single ones.
-  const std::vector<trees::NodeSpec> specs = trees::startupNodes(tree);
-  v->nodes.reserve(specs.size());
+  const std::vector<trees::StartupNode> startup = trees::startupNodes(tree);
+  v->nodes.reserve(startup.size());
   QList<QTreeWidgetItem *> roots;
   QTreeWidgetItem *parents[4] = {};
-  for (const trees::NodeSpec &s : specs) {
+  for (const trees::StartupNode &s : startup) {
     auto *item = new QTreeWidgetItem(QStringList(s.caption));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     item->setData(0, trees::kPictureRole, s.picture);
