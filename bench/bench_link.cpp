@@ -13,20 +13,12 @@
 #include <cstdio>
 
 #include "link/ComPort.h"
+#include "testsupport.h"
 
 namespace {
 constexpr int kImage = 4123;
 
-bool pump(const std::function<bool()> &pred, int timeoutMs) {
-  QTimer wake;
-  wake.start(20);
-  QDeadlineTimer deadline(timeoutMs);
-  while (!pred()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
+using testsupport::pump;
 
 const char *kPython = R"PY(
 import serial, sys, time

@@ -2,6 +2,7 @@
 // Small helpers shared by the tests.
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QMessageBox>
 #include <QPointer>
@@ -60,6 +61,28 @@ inline void startWindows() {
   isolateRuntimeDir();
   ModalWatcher portMessages;
   createWindows();
+}
+
+// The same, with the main window shown and the start-up check of the SMS centre number passed.
+inline bool startShownWindows() {
+  startWindows();
+  Quorlan->show();
+  QDeadlineTimer settle(150);
+  while (!settle.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  return Quorlan->isVisible();
+}
+
+// Runs the event loop until pred holds. Unlike QTest::qWaitFor it never sleeps between
+// passes, so a stop-and-wait exchange runs at the speed of the link.
+inline bool pump(const std::function<bool()> &pred, int timeoutMs) {
+  QTimer wake;
+  wake.start(20);
+  QDeadlineTimer deadline(timeoutMs);
+  while (!pred()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  return true;
 }
 
 // As the program ends: the main window closed first, then everything destroyed.

@@ -51,11 +51,8 @@ class TestDialogs : public QObject {
 
 private slots:
   void initTestCase() {
-    testsupport::startWindows();
+    QVERIFY(testsupport::startShownWindows());
     w = Quorlan;
-    w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(w));
-    QTest::qWait(120);  // the start-up SMS centre check
   }
   void cleanupTestCase() { testsupport::stopWindows(); }
 

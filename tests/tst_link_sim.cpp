@@ -102,18 +102,7 @@ struct Client {
   }
 };
 
-// Runs the event loop until pred holds. Unlike QTest::qWaitFor it never sleeps between
-// passes, so a stop-and-wait exchange runs at the speed of the link.
-bool pump(const std::function<bool()> &pred, int timeoutMs) {
-  QTimer wake;
-  wake.start(20);
-  QDeadlineTimer deadline(timeoutMs);
-  while (!pred()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
+using testsupport::pump;
 
 QByteArray cp1251(const char *utf8) {
   // Enough for the texts checked here: ASCII and the basic Cyrillic letters.

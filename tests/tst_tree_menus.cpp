@@ -79,11 +79,8 @@ class TestTreeMenus : public QObject {
 
 private slots:
   void initTestCase() {
-    testsupport::startWindows();
+    QVERIFY(testsupport::startShownWindows());
     w = Quorlan;
-    w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(w));
-    QTest::qWait(120);  // the start-up SMS centre check
   }
   void cleanupTestCase() { testsupport::stopWindows(); }
   void cleanup() {
