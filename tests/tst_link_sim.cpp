@@ -15,92 +15,12 @@
 #include "editor/Unit1.h"
 #include "link/ComPort.h"
 #include "link/PortNames.h"
+#include "simsupport.h"
 #include "testsupport.h"
 
 using testsupport::ModalWatcher;
 
 namespace {
-
-QString simBinary() {
-  const QString env = qEnvironmentVariable("KORVEL_SIM");
-  if (!env.isEmpty()) return env;
-  return QCoreApplication::applicationDirPath() + QStringLiteral("/../korvel-sim");
-}
-
-// One simulator process on virtual port COM<port> of this test's runtime folder.
-class Sim {
-public:
-  bool start(int port, const QStringList &extra = {}) {
-    proc.setProgram(simBinary());
-    proc.setArguments(QStringList{"--port", QString::number(port), "--announce-ms", "100"} + extra);
-    proc.start();
-    if (!proc.waitForStarted(5000)) return false;
-    QDeadlineTimer deadline(5000);
-    while (!proc.canReadLine() && !deadline.hasExpired()) proc.waitForReadyRead(50);
-    const QList<QByteArray> parts = proc.readLine().trimmed().split(' ');
-    if (parts.size() != 3) return false;
-    link = QString::fromLocal8Bit(parts.at(1));
-    return true;
-  }
-  QByteArray log() {
-    err += proc.readAllStandardError();
-    return err;
-  }
-  int count(const QByteArray &what) { return int(log().count(what)); }
-  void stop() {
-    if (proc.state() == QProcess::NotRunning) return;
-    proc.terminate();
-    proc.waitForFinished(5000);
-  }
-  ~Sim() { stop(); }
-
-  QProcess proc;
-  QString link;
-  QByteArray err;
-};
-
-// A port with both handlers recorded.
-struct Client {
-  TComPort port;
-  QList<QByteArray> lines;
-  QByteArray bytes;
-  std::function<void(const QByteArray &)> onLine;
-  std::function<void(std::uint8_t)> onByte;
-  Client() {
-    port.framers.onLine = [this](const QByteArray &l) {
-      lines << l;
-      if (onLine) onLine(l);
-    };
-    port.framers.onByte = [this](const std::uint8_t *d, int) {
-      bytes.append(static_cast<char>(*d));
-      if (onByte) onByte(*d);
-    };
-    port.framers.line.setArmed(true);
-    port.framers.line.setAutoRearm(true);
-  }
-  bool sawLine(const QByteArray &l) const { return lines.contains(l); }
-  void toBytes() {
-    port.framers.line.setArmed(false);
-    port.framers.line.setAutoRearm(false);
-    port.framers.byte.setArmed(true);
-    port.framers.byte.setAutoRearm(true);
-  }
-  void toLines() {
-    port.framers.byte.setArmed(false);
-    port.framers.byte.setAutoRearm(false);
-    port.framers.line.setArmed(true);
-    port.framers.line.setAutoRearm(true);
-  }
-  bool handshake() {
-    if (!QTest::qWaitFor([&] { return sawLine("ATI\r\n"); }, 3000)) return false;
-    port.sendText("PC\r\n");
-    if (!QTest::qWaitFor([&] { return sawLine("Ver.2.10\r\n"); }, 3000)) return false;
-    port.sendText("PC_OK\r\n");
-    QTest::qWait(100);
-    lines.clear();
-    return true;
-  }
-};
 
 using testsupport::pump;
 
