@@ -8,6 +8,32 @@
 
 // ---- TQtSerialIo ----
 
+namespace {
+// The operator reads the reason in Russian; Qt's own words follow for the technician.
+QString describe(QSerialPort::SerialPortError error, const QString &device, const QString &qt) {
+  QString what;
+  switch (error) {
+    case QSerialPort::PermissionError:
+      what = QStringLiteral("Нет доступа к %1: порт занят другой программой или не хватает прав "
+                            "(на Linux пользователь должен входить в группу dialout).");
+      break;
+    case QSerialPort::DeviceNotFoundError:
+      what = QStringLiteral("Устройство %1 не найдено.");
+      break;
+    case QSerialPort::OpenError:
+      what = QStringLiteral("Порт %1 уже открыт.");
+      break;
+    case QSerialPort::ResourceError:
+      what = QStringLiteral("Устройство %1 отключено или недоступно.");
+      break;
+    default:
+      what = QStringLiteral("Ошибка устройства %1.");
+      break;
+  }
+  return what.arg(device) + QStringLiteral("\n(") + qt + QLatin1Char(')');
+}
+}  // namespace
+
 TQtSerialIo::TQtSerialIo(QObject *parent) : TSerialIo(parent), port_(new QSerialPort(this)) {
   port_->setReadBufferSize(TComPort::kBufferSize);
   connect(port_, &QSerialPort::readyRead, this, &TSerialIo::readyRead);
@@ -33,7 +59,7 @@ bool TQtSerialIo::open(const QString &device) {
   port_->setStopBits(QSerialPort::OneStop);
   port_->setFlowControl(QSerialPort::NoFlowControl);
   if (!port_->open(QIODevice::ReadWrite)) {
-    lastError_ = port_->errorString();
+    lastError_ = describe(port_->error(), device, port_->errorString());
     port_->clearError();
     return false;
   }
@@ -80,7 +106,8 @@ void TQtSerialIo::onError(int error) {
       break;
   }
   if (!port_->isOpen()) return;   // open failures are reported by open()
-  lastError_ = port_->errorString();
+  lastError_ = describe(static_cast<QSerialPort::SerialPortError>(error), port_->portName(),
+                        port_->errorString());
   // Closing stops the read notifier, so a dead descriptor cannot spin the event loop.
   port_->close();
   port_->clearError();
