@@ -70,14 +70,7 @@ void TstLinkSim::loadAndSaveThroughTheMatchers() {
   QVERIFY(c.handshake());
 
   // Read: the echo switches to bytes, the last image byte switches back.
-  c.onLine = [&](const QByteArray &l) {
-    if (l == "LOAD\r\n") c.toBytes();
-  };
-  c.onByte = [&](std::uint8_t) {
-    if (c.bytes.size() == 4123) c.toLines();
-  };
-  c.port.sendText("LOAD\r\n");
-  QTRY_VERIFY_WITH_TIMEOUT(c.sawLine("LOAD_OK\r\n"), 5000);
+  QVERIFY(c.readImage());
   QCOMPARE(c.lines, (QList<QByteArray>{"LOAD\r\n", "LOAD_OK\r\n"}));
   const QByteArray img = c.bytes;
   QCOMPARE(img.size(), 4123);
@@ -93,29 +86,10 @@ void TstLinkSim::loadAndSaveThroughTheMatchers() {
   QCOMPARE(img.mid(3849, 16), QByteArray("+79168999100\0\0\0\0", 16));
 
   // Write: stop-and-wait, one byte per acknowledgement, the zero byte after the image.
-  auto write = [&](QByteArray image) {
-    c.lines.clear();
-    c.bytes.clear();
-    image.append('\0');
-    int next = 0;
-    c.onLine = [&](const QByteArray &l) {
-      if (l == "SAVE\r\n") {
-        c.toBytes();
-        c.port.sendBytes(image.constData(), 1);
-        next = 1;
-      }
-    };
-    c.onByte = [&](std::uint8_t b) {
-      if (next > 4122) c.toLines();
-      if (b == 'o') c.port.sendBytes(image.constData() + next, 1);
-      ++next;
-    };
-    c.port.sendText("SAVE\r\n");
-    const bool done = pump([&] { return c.lines.size() >= 2; }, 10000);
-    c.onLine = nullptr;   // the handlers hold this call's locals
-    c.onByte = nullptr;
-    if (!done) qWarning("%s", sim.log().right(600).constData());
-    return done ? c.lines.at(1) : QByteArray();
+  auto write = [&](const QByteArray &image) {
+    const QByteArray confirmation = c.writeImage(image);
+    if (confirmation.isEmpty()) qWarning("%s", sim.log().right(600).constData());
+    return confirmation;
   };
   QByteArray changed = img;
   changed[3697] = 'Z';
@@ -127,16 +101,7 @@ void TstLinkSim::loadAndSaveThroughTheMatchers() {
   QCOMPARE(write(broken), QByteArray("ERR2\r\n"));
 
   // The simulator keeps only the good image.
-  c.lines.clear();
-  c.bytes.clear();
-  c.onLine = [&](const QByteArray &l) {
-    if (l == "LOAD\r\n") c.toBytes();
-  };
-  c.onByte = [&](std::uint8_t) {
-    if (c.bytes.size() == 4123) c.toLines();
-  };
-  c.port.sendText("LOAD\r\n");
-  QTRY_VERIFY_WITH_TIMEOUT(c.sawLine("LOAD_OK\r\n"), 5000);
+  QVERIFY(c.readImage());
   QCOMPARE(c.bytes, changed);
   QVERIFY(sim.log().contains("SAVE: 4123 bytes"));
 }
