@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default
+cmake --build --preset default --target quorlan korvel-sim
 BIN=build/default
 ready=$(mktemp)
 "$BIN/korvel-sim" --port 1 --baud-pace >"$ready" 2>"$BIN/korvel-sim.log" </dev/null &

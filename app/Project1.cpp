@@ -10,6 +10,7 @@ int main(int argc, char **argv) {
   // Also the caption of plain notices. No display name: X11 would append it to every caption.
   QApplication::setApplicationName(QStringLiteral("Quorlan"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/quorlan.png")));
+  loadQtTranslations();   // without them Qt's own dialogs and menus speak English
   createWindows();
   Quorlan->show();
   const int rc = app.exec();

@@ -1,7 +1,12 @@
 #include "app/Startup.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
 #include "app/Unit5.h"
 #include "editor/Unit1.h"
+#include "link/Link.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
 #include "state/Unit6.h"
@@ -12,7 +17,7 @@ void createWindows() {
   SMS = new TSMS;
   Form3 = new TForm3;
   Progress = new TProgress;
-  Form6 = new TForm6;
+  Form6 = new TForm6(Quorlan->link());
   // Only the main window's closing ends the program.
   for (QWidget *w : {static_cast<QWidget *>(SMS), static_cast<QWidget *>(Form3),
                      static_cast<QWidget *>(Progress), static_cast<QWidget *>(Form6)})
@@ -30,4 +35,17 @@ void destroyWindows() {
   SMS = nullptr;
   delete Quorlan;
   Quorlan = nullptr;
+}
+
+bool loadQtTranslations() {
+  static QTranslator *installed = nullptr;
+  if (installed) return true;
+  auto *qt = new QTranslator(QCoreApplication::instance());
+  if (qt->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+      QCoreApplication::installTranslator(qt)) {
+    installed = qt;
+    return true;
+  }
+  delete qt;
+  return false;
 }

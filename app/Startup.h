@@ -4,3 +4,7 @@
 
 void createWindows();
 void destroyWindows();
+
+// Installs Qt's own Russian texts (file dialogs, the edit fields' context menus, standard
+// buttons). False when the system has none; Qt's English stays then.
+bool loadQtTranslations();

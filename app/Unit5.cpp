@@ -1,16 +1,21 @@
 #include "app/Unit5.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFont>
 #include <QLabel>
 #include <QProgressBar>
+#include <QThread>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 
 TProgress *Progress = nullptr;
 
 namespace {
 constexpr QSize kOuterSize(342, 99);
+constexpr int kExposeWaitMs = 1000;
 }
 
 TProgress::TProgress(QWidget *parent)
@@ -51,7 +56,20 @@ void TProgress::setPosition(int position) {
 void TProgress::stepBy(int delta) { setPosition(position_ + delta); }
 
 void TProgress::showWindow() {
-  if (!isVisible()) show();
+  if (isVisible()) return;
+  show();
+  // Callers hold the UI thread, and a window the window system has not exposed yet paints
+  // nothing: it would stay an empty frame for the whole operation. Let the window system's
+  // events through until it is exposed (its first paint comes with that), but no input, no
+  // serial data and no timers, and not for long.
+  QWindow *window = windowHandle();
+  const QDeadlineTimer deadline(kExposeWaitMs);
+  while (window && !window->isExposed() && !deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                    QEventLoop::ExcludeSocketNotifiers |
+                                    QEventLoop::X11ExcludeTimers);
+    if (!window->isExposed()) QThread::usleep(500);
+  }
 }
 
 void TProgress::closeWindow() {

@@ -4,10 +4,12 @@
 
 #include <QWidget>
 
+#include "image/ConfigCodec.h"
+
 class QLabel;
 class QProgressBar;
 
-class TProgress : public QWidget {
+class TProgress : public QWidget, public ImageProgress {
   Q_OBJECT
 public:
   explicit TProgress(QWidget *parent = nullptr);
@@ -15,15 +17,15 @@ public:
   QLabel *Label1 = nullptr;
   QProgressBar *ProgressBar1 = nullptr;
 
-  void setText(const QString &text);
-  void setPosition(int position);   // above 100 shows a full bar
-  void stepBy(int delta);
+  void setText(const QString &text) override;
+  void setPosition(int position) override;   // above 100 shows a full bar
+  void stepBy(int delta) override;
   int position() const { return position_; }
   QString text() const;
   bool isShown() const { return isVisible(); }
-  void showWindow();
+  void showWindow();                // returns once the window is on screen and painted
   void closeWindow();               // hides; nothing happens when already hidden
-  void repaintNow();                // paints at once, without running the event loop
+  void repaintNow() override;       // paints at once, without running the event loop
 
 protected:
   void showEvent(QShowEvent *event) override;

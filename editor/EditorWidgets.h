@@ -3,11 +3,25 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QSpinBox>
 #include <QStringList>
 
 class QButtonGroup;
+class QLineEdit;
 class QRadioButton;
+
+// A limit on what the operator types or pastes, never on what the program puts into a field
+// (QLineEdit::setMaxLength cuts both, so a decoded text or a picked item would lose its tail).
+// Typing stops at the limit; a longer text the program put there may be shortened but not
+// lengthened; a paste keeps only what fits; undo brings back what stood. Replaces any validator
+// of the edit.
+void setTypedLimit(QLineEdit *edit, int limit);
+// For an editable combo box: the limit, or the longest listed item when that is longer; the
+// list may change at any time.
+void setTypedLimit(QComboBox *box, int limit);
+// The typed limit of an edit; QLineEdit::maxLength() when it has none.
+int typedLimit(const QLineEdit *edit);
 
 // Integer field with up/down buttons that clamps to its range. Unless typing is allowed,
 // the value changes only by the buttons (and the arrow keys), never by typed text.
@@ -49,4 +63,21 @@ signals:
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
+};
+
+// One line of received text in a box of fixed height: text() stays exactly what was received
+// (CR LF included), while the label shows it on one line with control characters as blanks,
+// elided to its width, and the whole text as tooltip. Its size never follows the text, so a
+// long or multi-line reception cannot move the window's layout.
+class TLineLabel : public QLabel {
+  Q_OBJECT
+public:
+  explicit TLineLabel(const QString &text, QWidget *parent = nullptr);
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+  QString shownText() const;   // the folded, not yet elided line
+
+protected:
+  bool event(QEvent *event) override;
+  void paintEvent(QPaintEvent *event) override;
 };

@@ -2,17 +2,46 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QScreen>
+
+namespace {
+
+// A box for an owner not on screen yet (the main window while it is being built, with the
+// splash up) would be placed against the owner's unplaced geometry, in a screen corner, and
+// could fall behind the splash. It goes where the main window will appear, the screen's
+// centre, and on top.
+class TPlacedBox : public QMessageBox {
+public:
+  TPlacedBox(Icon icon, const QString &title, const QString &text, QWidget *owner)
+      : QMessageBox(icon, title, text, QMessageBox::Ok, owner), owner_(owner) {
+    setTextFormat(Qt::PlainText);
+    if (!ownerShown()) setWindowFlag(Qt::WindowStaysOnTopHint);
+  }
+
+protected:
+  void showEvent(QShowEvent *event) override {
+    QMessageBox::showEvent(event);   // gives the box its final size
+    if (ownerShown()) return;
+    const QScreen *screen = owner_ ? owner_->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QSize frame = frameGeometry().size();
+    move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+  }
+
+private:
+  bool ownerShown() const { return owner_ && owner_->window()->isVisible(); }
+  QWidget *owner_;
+};
+
+}  // namespace
 
 void errorBox(QWidget *owner, const QString &text, const QString &detail) {
-  QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка"), text, QMessageBox::Ok, owner);
-  box.setTextFormat(Qt::PlainText);
+  TPlacedBox box(QMessageBox::Critical, QStringLiteral("Ошибка"), text, owner);
   if (!detail.isEmpty()) box.setInformativeText(detail);
   box.exec();
 }
 
 void plainBox(QWidget *owner, const QString &text) {
-  QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
-                  QMessageBox::Ok, owner);
-  box.setTextFormat(Qt::PlainText);
+  TPlacedBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text, owner);
   box.exec();
 }

@@ -1,6 +1,6 @@
 #include "editor/TreePictures.h"
 
-#include "editor/ReactionTrees.h"
+#include "image/ReactionTrees.h"
 
 #include <QPainter>
 #include <QPixmap>

@@ -22,10 +22,12 @@
 
 #include "app/Resources.h"
 #include "app/uZastavka.h"
-#include "editor/ControlTable.h"
+#include "image/ControlTable.h"
 #include "editor/EditorWidgets.h"
 #include "editor/FieldChecks.h"
 #include "editor/MessageBoxes.h"
+#include "link/Link.h"
+#include "link/LinkClock.h"
 
 TQuorlan *Quorlan = nullptr;
 
@@ -33,6 +35,7 @@ namespace {
 
 constexpr QSize kClientSize(603, 620);
 const QColor kSkyBlue(166, 202, 240);
+const QColor kDisabledText(88, 98, 116);   // 3.6:1 on the sky blue
 
 const char *const kSmsCentres[] = {
     "+79168999100 МТС (Москва)",          "+79112009993 МТС (Северо-Запад)",
@@ -57,7 +60,12 @@ QGroupBox *group(const QString &title, QWidget *parent) {
 
 }  // namespace
 
-TQuorlan::TQuorlan(QWidget *parent) : QMainWindow(parent) {
+TQuorlan::TQuorlan(QWidget *parent, TLink *link)
+    : QMainWindow(parent),
+      // A link of its own is its child; a link handed in stays its giver's.
+      OutgoingImage((link ? link : (link = new TLink(nullptr, nullptr, this)))->outgoing),
+      IncomingImage(link->incoming),
+      link_(link) {
   // The splash goes up before anything else is built, and is painted at once.
   Form4 = new TForm4;
   Form4->show();
@@ -73,6 +81,10 @@ TQuorlan::TQuorlan(QWidget *parent) : QMainWindow(parent) {
   setAttribute(Qt::WA_AlwaysShowToolTips);
   QPalette pal = palette();
   pal.setColor(QPalette::Window, kSkyBlue);
+  // The style's grey for disabled text all but vanishes on sky blue (the closed link's menu,
+  // the whole editor during a transfer); this one stays readable and still looks disabled.
+  for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText})
+    pal.setColor(QPalette::Disabled, role, kDisabledText);
   setPalette(pal);
   setAutoFillBackground(true);
   QFont small = font();
@@ -84,12 +96,8 @@ TQuorlan::TQuorlan(QWidget *parent) : QMainWindow(parent) {
   Timer1->setSingleShot(true);
   Timer1->setInterval(50);
   connect(Timer1, &QTimer::timeout, this, &TQuorlan::Timer1Timer);
-  Timer2 = new QTimer(this);
-  Timer2->setObjectName(QStringLiteral("Timer2"));
-  Timer2->setInterval(1000);
-  Timer3 = new QTimer(this);
-  Timer3->setObjectName(QStringLiteral("Timer3"));
-  Timer3->setInterval(1000);
+  Timer2 = link_->rearmTimer();
+  Timer3 = link_->watchdog();
 
   buildMenu();
 
@@ -183,7 +191,6 @@ void TQuorlan::FormCreate() {
   Label39->setText(u("Идет поиск"));
   Label40->clear();
   N5->menuAction()->setEnabled(false);
-  PortOpen = 0;
   portScan();
   RadioGroup1->setItemIndex(0);
   RadioGroup2->setItemIndex(0);
@@ -228,7 +235,8 @@ QLineEdit *TQuorlan::makeEdit(int n, QWidget *parent) {
   Q_ASSERT(f);
   auto *e = new QLineEdit(parent);
   e->setObjectName(QStringLiteral("Edit%1").arg(n));
-  e->setMaxLength(f->maxLength);
+  // The decoder may put in more than may be typed (units: 10 characters, 6 typed).
+  setTypedLimit(e, f->maxLength);
   return e;
 }
 
@@ -361,10 +369,11 @@ void TQuorlan::buildGeneralPage(QWidget *page) {
   ComboBox1->setEditable(true);
   ComboBox1->setInsertPolicy(QComboBox::NoInsert);
   ComboBox1->setCompleter(nullptr);
-  ComboBox1->lineEdit()->setMaxLength(4);
+  // A picked name stays whole: "COM10" must not open COM1.
+  setTypedLimit(ComboBox1, 4);
   ll->addWidget(label(u("СОМ-порт"), ComboBox1, link), 0, 0);
   ll->addWidget(ComboBox1, 0, 1);
-  Label41 = new QLabel(u("обмен"), link);
+  Label41 = new TLineLabel(u("обмен"), link);
   Label41->setObjectName(QStringLiteral("Label41"));
   Label41->setTextFormat(Qt::PlainText);
   ll->addWidget(Label41, 1, 0, 1, 2);
@@ -569,18 +578,14 @@ void TQuorlan::N11Click() {
   QMessageBox box(this);
   box.setWindowTitle(u("О программе Quorlan"));
   box.setIconPixmap(windowIcon().pixmap(64, 64));
-  box.setTextFormat(Qt::PlainText);
-  box.setText(u("Quorlan"));
-  box.setInformativeText(u("Разработка: группа разработчиков Quorlan\n"
-                           "Поддержка: support@quorlan.example, тел. +7 000 000-00-00"));
+  // Unbreakable lines: the box would wrap them at half the width of a small screen.
+  box.setTextFormat(Qt::RichText);
+  box.setText(u("<p style=\"white-space:pre\">Quorlan v.18, конфигуратор KORVEL GSM, Qt %1<br>"
+                "Документация: README.md в папке с исходниками</p>")
+                  .arg(QString::fromLatin1(qVersion())));
   box.setStandardButtons(QMessageBox::Ok);
   box.exec();
 }
-
-void TQuorlan::N6Click() {}
-void TQuorlan::N7Click() {}
-void TQuorlan::N8Click() {}
-void TQuorlan::N9Click() {}
 
 bool TQuorlan::eventFilter(QObject *watched, QEvent *event) {
   if (watched == Edit2 && event->type() == QEvent::MouseButtonPress &&

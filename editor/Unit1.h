@@ -9,6 +9,8 @@
 #include <cstdint>
 
 #include "image/ConfigImageTypes.h"
+#include "image/ConfigValue.h"
+#include "link/LinkMode.h"
 
 class QAction;
 class QCheckBox;
@@ -27,11 +29,17 @@ class QWidget;
 class TSpinEdit;
 class TRadioGroup;
 class TSmsCentreBox;
+class TComPort;
+class TDataPacket;
+class TLink;
+class TLinkTimer;
 
 class TQuorlan : public QMainWindow {
   Q_OBJECT
 public:
-  explicit TQuorlan(QWidget *parent = nullptr);
+  // The window talks to the controller through `link`; a link of its own on the real serial
+  // port when none is given.
+  explicit TQuorlan(QWidget *parent = nullptr, TLink *link = nullptr);
   ~TQuorlan() override;
 
   // ---- editor controls (first tab) ----
@@ -67,8 +75,8 @@ public:
 
   // ---- timers ----
   QTimer *Timer1 = nullptr;             // 50 ms one-shot SMS centre check
-  QTimer *Timer2 = nullptr;             // 1000 ms matcher re-arm
-  QTimer *Timer3 = nullptr;             // reply watchdog
+  TLinkTimer *Timer2 = nullptr;         // the link's 1000 ms matcher re-arm
+  TLinkTimer *Timer3 = nullptr;         // the link's reply watchdog
 
   // ---- reaction trees (pages are laid down by the window, the trees fill them) ----
   QWidget *treePage1 = nullptr, *treePage2 = nullptr, *treePage3 = nullptr;
@@ -104,15 +112,10 @@ public slots:
 public:
   // == end trees region ==
 
-  // ---- image buffers ----
-  ConfigImageBytes OutgoingImage{};
-  ConfigImageBytes IncomingImage{};
+  // ---- image buffers (the link's, which sends and fills them) ----
+  ConfigImageBytes &OutgoingImage;
+  ConfigImageBytes &IncomingImage;
 
-  // ---- link state ----
-  int PortOpen = 0;
-  QString LinkMode;
-  std::int32_t ReplyCounter = 0;
-  std::uint8_t WatchdogReason = 0;
   int DialogTarget = 0;
 
 public slots:
@@ -123,7 +126,6 @@ public slots:
   void ComboBox2CloseUp();
   void ComboBox2KeyDown();
 
-  // served by later subsystems; kept as menu targets
   void mmOpenClick();
   void mmSaveClick();
   void N6Click();
@@ -141,6 +143,9 @@ public slots:
   // has been told why.
   bool openFile(const QString &path);
   bool saveFile(const QString &path);
+  // The controls as a configuration value, and back.
+  ConfigValue collectValue() const;
+  void applyValue(const ConfigValue &value);
   // == end image region ==
 
 protected:
@@ -160,21 +165,31 @@ private:
   QCheckBox *makeCheck(int n, const QString &caption, QWidget *parent);
   QLineEdit *makeEdit(int n, QWidget *parent);
 
-  // == link region (link/Unit1_link.cpp) ==
+  // == link region (editor/Unit1_link.cpp) ==
 public:
-  // The serial port with its two framers; ApdDataPacket1/2 point at the framers it owns.
-  class TComPort *ApdComPort1 = nullptr;
-  class TDataPacket *ApdDataPacket1 = nullptr;   // line matcher
-  class TDataPacket *ApdDataPacket2 = nullptr;   // byte matcher
-  void portScan();   // creation steps 4-5: list ports, open the first, arm the line matcher
+  TLink *link() const { return link_; }
+  TComPort *ApdComPort1 = nullptr;        // the link's serial port
+  TDataPacket *ApdDataPacket1 = nullptr;  // its line matcher
+  TDataPacket *ApdDataPacket2 = nullptr;  // its byte matcher
+  int PortOpen() const;
+  ::LinkMode LinkMode() const;
+  std::int32_t ReplyCounter() const;
+  ::WatchdogReason WatchdogReason() const;
+  void portScan();   // lists the ports, opens the first, arms the line matcher
   void FormClose();  // on closing: "BYE" and close the port
 public slots:
   void ComboBox1Change();                                     // every change of the picker
   void ApdDataPacket1StringPacket(const QByteArray &data);    // a whole line, CR LF included
   void ApdDataPacket2Packet(const std::uint8_t *data, int size);  // one byte
   void Timer2Timer();                                         // matcher re-arm, 1000 ms
-  void ApdComPort1Lost(const QString &reason);                // the port's device vanished
+  void Timer3Timer();                                         // reply watchdog
+  void Button1Click();                                        // read the master key
+  void Button3Click();                                        // read the sensor ids
 private:
+  void connectLink();
+  void endExchangeUi();   // progress closed, the window usable again
+  void showLinkError(const QString &text, const QString &detail = {});
+  TLink *link_;
   // == end link region ==
 
   std::array<TSpinEdit *, 84> spinEdits_{};   // index = number, 1..83

@@ -12,7 +12,7 @@
 
 #include "editor/FieldChecks.h"
 #include "editor/MessageBoxes.h"
-#include "editor/ReactionTrees.h"
+#include "image/ReactionTrees.h"
 #include "editor/TreePictures.h"
 #include "editor/Unit1.h"
 #include "editor/Unit2.h"

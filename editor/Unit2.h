@@ -9,7 +9,7 @@ class TSMS : public TValueDialog {
 public:
   explicit TSMS(QWidget *parent = nullptr);
 
-  QLineEdit *const Edit21;          // the message, at most 32 characters, any character
+  QLineEdit *const Edit21;          // the message; at most 32 characters are typed, any character
 
 public slots:
   void Button1Click();

@@ -7,7 +7,7 @@
 
 #include "editor/FieldChecks.h"
 #include "editor/MessageBoxes.h"
-#include "editor/ReactionTrees.h"
+#include "image/ReactionTrees.h"
 #include "editor/Unit1.h"
 
 TForm3 *Form3 = nullptr;
@@ -34,10 +34,18 @@ void TForm3::Button1Click() {
 void TForm3::Button2Click() { done(QDialog::Rejected); }
 
 void TForm3::Edit1KeyUp() {
+  // The value it opened with is the tree's own (INF, NAN, a long decimal); only a changed one
+  // is the operator's input.
+  if (Edit1->text() == shownValue_) return;
   const fieldcheck::Result r = fieldcheck::threshold(Edit1->text());
   if (!r.refused) return;
   plainBox(this, fieldcheck::kThresholdMessage);
   Edit1->setText(r.text);
+}
+
+void TForm3::showEvent(QShowEvent *event) {
+  shownValue_ = Edit1->text();
+  TValueDialog::showEvent(event);
 }
 
 bool TForm3::eventFilter(QObject *watched, QEvent *event) {

@@ -9,7 +9,7 @@ class TForm3 : public TValueDialog {
 public:
   explicit TForm3(QWidget *parent = nullptr);
 
-  QLineEdit *const Edit1;           // the value, at most 10 characters
+  QLineEdit *const Edit1;           // the value; at most 10 characters are typed
 
 public slots:
   void Button1Click();
@@ -18,6 +18,10 @@ public slots:
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
+  void showEvent(QShowEvent *event) override;
+
+private:
+  QString shownValue_;              // the value the dialog opened with
 };
 
 extern TForm3 *Form3;

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "editor/EditorWidgets.h"
+
 TValueDialog::TValueDialog(const QString &name, const QString &caption, const QString &groupTitle,
                            const QString &editName, int maxLength, int minWidth, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
@@ -19,7 +21,8 @@ TValueDialog::TValueDialog(const QString &name, const QString &caption, const QS
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
   edit_ = new QLineEdit(GroupBox1);
   edit_->setObjectName(editName);
-  edit_->setMaxLength(maxLength);
+  // A pre-filled value may be longer than what may be typed; it must survive OK untouched.
+  setTypedLimit(edit_, maxLength);
   (new QVBoxLayout(GroupBox1))->addWidget(edit_);
 
   Button1 = new QPushButton(QStringLiteral("OK"), this);

@@ -1,6 +1,6 @@
 #pragma once
 // Byte layout of the controller configuration image. Every offset the encoder and decoder use
-// is named here; the per-control offsets of the settings tabs live in editor/ControlTable.
+// is named here, and only here: the control table takes its offsets from these.
 
 #include <cstdint>
 

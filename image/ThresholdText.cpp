@@ -93,16 +93,16 @@ QString plainThresholdText(float value) {
 }
 
 QString thresholdText(float value) {
+  // The threshold dialog refuses "E": a text shown with an exponent would be cut at the first
+  // key pressed in it.
   const QString plain = plainThresholdText(value);
-  if (sameValue(parseThreshold(plain), value)) return plain;
-  // Shortest digits that round back to this single-precision value.
+  if (!plain.contains(QLatin1Char('E')) && sameValue(parseThreshold(plain), value)) return plain;
+  // The shortest digits that round back to this single-precision value, written out in full.
   char buf[64];
   const auto res = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::scientific);
   *res.ptr = '\0';
-  const Decimal d = fromScientific(buf);
-  const std::string fixed = fixedForm(d), expo = exponentForm(d);
-  const std::string &best = expo.size() < fixed.size() ? expo : fixed;
-  return QString::fromLatin1(best.data(), qsizetype(best.size()));
+  const std::string fixed = fixedForm(fromScientific(buf));
+  return QString::fromLatin1(fixed.data(), qsizetype(fixed.size()));
 }
 
 std::optional<float> parseThreshold(const QString &text) {

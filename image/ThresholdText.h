@@ -1,6 +1,7 @@
 #pragma once
 // Texts of the analog thresholds, as the threshold captions show them ("Порог " + text):
-// decimal numbers with the comma as separator, optionally in exponent form ("1,5E-5", "1E20").
+// decimal numbers with the comma as separator. The decoder writes them without exponent; the
+// reader also takes an exponent form ("1,5E-5", "1E20").
 
 #include <QString>
 #include <optional>
@@ -11,10 +12,10 @@
 // "NAN" (or "-NAN" with the sign bit set).
 QString plainThresholdText(float value);
 
-// The text the decoder shows: the plain text when it reads back as the same single-precision
-// value, otherwise the shortest text that does (which may exceed 10 characters only when no
-// shorter one exists). parseThreshold(thresholdText(v)) gives v's bits back for every v that is
-// not NaN; a NaN comes back as the quiet NaN of the same sign.
+// The text the decoder shows: the plain text when it has no exponent and reads back as the same
+// single-precision value, otherwise the shortest decimal without exponent that does, however
+// long ("0,000015", "100000000000000000000"). parseThreshold(thresholdText(v)) gives v's bits
+// back for every v that is not NaN; a NaN comes back as the quiet NaN of the same sign.
 QString thresholdText(float value);
 
 // Reads a threshold text: optional "-", digits with at most one ",", at least one digit, then

@@ -3,6 +3,12 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QSerialPort>
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
+#include <QSignalBlocker>
+#include <algorithm>
 
 #include "link/PortNames.h"
 
@@ -25,6 +31,9 @@ QString describe(QSerialPort::SerialPortError error, const QString &device, cons
       break;
     case QSerialPort::ResourceError:
       what = QStringLiteral("Устройство %1 отключено или недоступно.");
+      break;
+    case QSerialPort::UnsupportedOperationError:   // at open: no terminal settings to be had
+      what = QStringLiteral("Устройство %1 не является последовательным портом.");
       break;
     default:
       what = QStringLiteral("Ошибка устройства %1.");
@@ -58,7 +67,14 @@ bool TQtSerialIo::open(const QString &device) {
   port_->setParity(QSerialPort::NoParity);
   port_->setStopBits(QSerialPort::OneStop);
   port_->setFlowControl(QSerialPort::NoFlowControl);
-  if (!port_->open(QIODevice::ReadWrite)) {
+  bool opened;
+  {
+    // onError() clears the errors it takes for harmless once the port is open; during the open
+    // they are the reason, so it must not see them.
+    const QSignalBlocker quiet(port_);
+    opened = port_->open(QIODevice::ReadWrite);
+  }
+  if (!opened) {
     lastError_ = describe(port_->error(), device, port_->errorString());
     port_->clearError();
     return false;
@@ -68,8 +84,24 @@ bool TQtSerialIo::open(const QString &device) {
   port_->setDataTerminalReady(false);
   port_->setRequestToSend(false);
   port_->clearError();
+  askLowLatency();
   lastError_.clear();
   return true;
+}
+
+void TQtSerialIo::askLowLatency() {
+#ifdef Q_OS_LINUX
+  // A write waits for one acknowledgement per byte. USB adapters hold received bytes for their
+  // latency timer (16 ms on FTDI chips) unless the driver is asked for low latency, which
+  // stretches a 9-second write to over a minute. Drivers that do not know the flag refuse it,
+  // and that is no failure.
+  const int fd = int(port_->handle());
+  serial_struct ss{};
+  if (fd >= 0 && ::ioctl(fd, TIOCGSERIAL, &ss) == 0 && !(ss.flags & ASYNC_LOW_LATENCY)) {
+    ss.flags |= ASYNC_LOW_LATENCY;
+    (void)::ioctl(fd, TIOCSSERIAL, &ss);
+  }
+#endif
 }
 
 void TQtSerialIo::close() {
@@ -86,7 +118,10 @@ QByteArray TQtSerialIo::read(qint64 maxSize) {
 
 bool TQtSerialIo::write(const QByteArray &data) {
   if (!port_->isOpen()) return false;
-  if (port_->write(data) != data.size()) return false;
+  if (port_->write(data) != data.size()) {
+    lastError_ = port_->errorString();
+    return false;
+  }
   port_->flush();   // hand it to the device now instead of on the next loop pass
   return true;
 }
@@ -106,6 +141,10 @@ void TQtSerialIo::onError(int error) {
       break;
   }
   if (!port_->isOpen()) return;   // open failures are reported by open()
+  // What arrived before the failure is still in the port's buffer: hand it over first, as the
+  // controller's last lines matter (closing the port would throw them away).
+  if (port_->bytesAvailable() > 0) emit readyRead();
+  if (!port_->isOpen()) return;
   lastError_ = describe(static_cast<QSerialPort::SerialPortError>(error), port_->portName(),
                         port_->errorString());
   // Closing stops the read notifier, so a dead descriptor cannot spin the event loop.
@@ -157,12 +196,19 @@ void TComPort::close() {
 
 bool TComPort::isOpen() const { return io_->isOpen(); }
 
-void TComPort::sendText(const QByteArray &text) {
-  if (!text.isEmpty() && io_->isOpen()) io_->write(text);
+bool TComPort::sendText(const QByteArray &text) {
+  if (!io_->isOpen()) {
+    lastError_ = QStringLiteral("Порт не открыт");
+    return false;
+  }
+  if (text.isEmpty() || io_->write(text)) return true;
+  lastError_ = io_->errorString();
+  if (lastError_.isEmpty()) lastError_ = QStringLiteral("Устройство не приняло данные");
+  return false;
 }
 
-void TComPort::sendBytes(const void *data, int count) {
-  if (count > 0 && io_->isOpen()) io_->write(QByteArray(static_cast<const char *>(data), count));
+bool TComPort::sendBytes(const void *data, int count) {
+  return sendText(QByteArray(static_cast<const char *>(data), std::max(0, count)));
 }
 
 void TComPort::drain() {

@@ -16,11 +16,12 @@ class TSerialIo : public QObject {
   Q_OBJECT
 public:
   using QObject::QObject;
-  virtual bool open(const QString &device) = 0;   // errorString() says why it failed
+  [[nodiscard]] virtual bool open(const QString &device) = 0;   // errorString() says why not
   virtual void close() = 0;
   virtual bool isOpen() const = 0;
   virtual QByteArray read(qint64 maxSize) = 0;    // what is buffered now, possibly nothing
-  virtual bool write(const QByteArray &data) = 0;
+  // Queues the bytes for transmission; false when they were not all taken (errorString() says why).
+  [[nodiscard]] virtual bool write(const QByteArray &data) = 0;
   virtual QString errorString() const = 0;
 signals:
   void readyRead();
@@ -43,6 +44,7 @@ public:
 
 private:
   void onError(int error);
+  void askLowLatency();
   QSerialPort *port_;
   QString lastError_;
 };
@@ -65,11 +67,12 @@ public:
   bool isOpen() const;
   QString device() const { return device_; }
 
-  // Queued for transmission without waiting. Skipped while no port is open.
-  void sendText(const QByteArray &text);
-  void sendText(const char *text) { sendText(QByteArray(text)); }
-  void sendText(const QString &text) { sendText(text.toLatin1()); }
-  void sendBytes(const void *data, int count);
+  // Queued for transmission without waiting. False when no port is open or the device did not
+  // take every byte; lastError() then says why.
+  [[nodiscard]] bool sendText(const QByteArray &text);
+  [[nodiscard]] bool sendText(const char *text) { return sendText(QByteArray(text)); }
+  [[nodiscard]] bool sendBytes(const void *data, int count);
+  QString lastError() const { return lastError_; }
 
   TSerialIo *io() const { return io_.get(); }
 
@@ -84,6 +87,7 @@ private:
 
   std::unique_ptr<TSerialIo> io_;
   QString device_;
+  QString lastError_;
   bool draining_ = false;
   quint64 generation_ = 0;   // counts opens, so a late loss report never hits a newer port
 };

@@ -24,6 +24,7 @@ void TDataPacket::setArmed(bool on) {
     armedAtMs_ = owner_.now();
   } else if (this == &owner_.line) {
     owner_.lineBuf_.clear();
+    owner_.skip_ = TPacketFramers::Skip::No;
   }
 }
 
@@ -49,28 +50,51 @@ void TPacketFramers::checkTimeouts() {
 
 void TPacketFramers::feed(const char *data, qsizetype size) {
   if (size <= 0) return;
-  const qsizetype room = kMaxHeld - heldBytes();
-  if (size > room) {
-    droppedHeld_ += static_cast<std::uint64_t>(size - room);
-    size = room;
+  if (draining_) {
+    // A handler is running further up the stack: it works these through later.
+    const qsizetype room = kMaxHeld - held_.size();
+    if (size > room) {
+      droppedHeld_ += static_cast<std::uint64_t>(size - room);
+      size = room;
+    }
+    held_.append(data, size);
+    return;
   }
-  held_.append(data, size);
-  if (draining_) return;   // a handler is running further up the stack: it feeds these later
 
   FlagGuard guard(draining_);
-  while (heldPos_ < held_.size()) {
-    const auto b = static_cast<std::uint8_t>(held_.at(heldPos_++));
-    process(b);
-  }
+  // Normally both are empty here; after a handler left by an exception, what nobody has seen
+  // yet still comes first. A copy: a handler may change the caller's buffer.
+  batch_.remove(0, batchPos_);
+  batch_.append(held_).append(data, size);
   held_.clear();
-  heldPos_ = 0;
+  batchPos_ = 0;
+  for (;;) {
+    while (batchPos_ < batch_.size()) process(static_cast<std::uint8_t>(batch_.at(batchPos_++)));
+    if (held_.isEmpty()) break;
+    // Worked-through bytes are let go batch by batch, so handlers that keep feeding never make
+    // the stored input grow beyond the cap.
+    batch_.swap(held_);
+    held_.clear();
+    batchPos_ = 0;
+  }
+  batch_.clear();
+  batchPos_ = 0;
 }
 
 void TPacketFramers::process(std::uint8_t b) {
   checkTimeouts();
   if (line.armed_) {
     // Both armed: the line matcher takes everything, the byte matcher waits.
-    if (lineBuf_.size() >= kMaxLine) lineBuf_.clear();
+    if (skip_ == Skip::No && lineBuf_.size() >= kMaxLine) {
+      // One byte too many for a line: the line is dropped, including what is still to come.
+      skip_ = lineBuf_.endsWith('\r') ? Skip::AfterCr : Skip::Yes;
+      lineBuf_.clear();
+    }
+    if (skip_ != Skip::No) {
+      const bool ends = b == '\n' && skip_ == Skip::AfterCr;
+      skip_ = ends ? Skip::No : b == '\r' ? Skip::AfterCr : Skip::Yes;
+      return;
+    }
     lineBuf_.append(static_cast<char>(b));
     const qsizetype n = lineBuf_.size();
     if (n >= 2 && lineBuf_.at(n - 2) == '\r' && lineBuf_.at(n - 1) == '\n') {

@@ -37,7 +37,8 @@ public:
   // 2184 ticks of 55 ms: a matcher that stays armed this long without completing a packet
   // drops what it has collected and disarms itself.
   static constexpr std::int64_t kTimeoutMs = 2184 * 55;
-  // A line never grows beyond this; the excess starts a fresh line.
+  // The longest line delivered, CR LF included. A longer one is dropped whole, up to and
+  // including its CR LF; the line after it arrives intact.
   static constexpr int kMaxLine = 4096;
   // Bytes held while a handler runs; a feeder that keeps pushing past this loses the excess
   // rather than growing memory without end.
@@ -62,7 +63,9 @@ public:
   void checkTimeouts();
 
   bool delivering() const { return delivering_; }
-  qsizetype heldBytes() const { return held_.size() - heldPos_; }
+  qsizetype heldBytes() const { return batch_.size() - batchPos_ + held_.size(); }
+  // Everything kept for input, delivered or not: at most the chunk being fed plus 2 * kMaxHeld.
+  qsizetype storedInputBytes() const { return batch_.size() + held_.size(); }
   qsizetype collectedLineBytes() const { return lineBuf_.size(); }
   std::uint64_t droppedHeldBytes() const { return droppedHeld_; }
 
@@ -76,9 +79,12 @@ private:
 
   Clock clock_;
   QByteArray lineBuf_;
-  QByteArray held_;
-  qsizetype heldPos_ = 0;
+  // The line matcher inside a line longer than kMaxLine, dropping it up to its CR LF.
+  enum class Skip : std::uint8_t { No, Yes, AfterCr } skip_ = Skip::No;
+  QByteArray batch_;          // the bytes being worked through now
+  qsizetype batchPos_ = 0;
+  QByteArray held_;           // fed while a handler runs; worked through after batch_
   bool delivering_ = false;   // a handler is running
-  bool draining_ = false;     // an outer feed() is working through held_
+  bool draining_ = false;     // an outer feed() is working through the input
   std::uint64_t droppedHeld_ = 0;
 };

@@ -25,6 +25,17 @@ int numberOfComName(const QString &name) {
   const auto m = re.match(name);
   return m.hasMatch() ? m.captured(1).toInt() : 0;
 }
+
+#ifndef Q_OS_WIN
+// Whoever can put a link into the folder chooses where the program's COM<n> leads, and so who
+// gets the configuration sent to it: only a real folder of this user that nobody else may
+// write into is trusted.
+bool isPrivateFolder(const QByteArray &folder) {
+  struct stat st {};
+  return ::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+#endif
 }  // namespace
 
 QString virtualPortFolder() {
@@ -101,6 +112,7 @@ QList<TPortEntry> assignNames(const QList<TPortEntry> &devices,
 QList<TPortEntry> scanVirtualFolder(const QString &folder) {
   QList<TPortEntry> out;
 #ifndef Q_OS_WIN
+  if (!isPrivateFolder(QFile::encodeName(folder))) return out;
   const QDir dir(folder);
   const QStringList names = dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot,
                                           QDir::Name);
@@ -146,7 +158,11 @@ QList<TPortEntry> systemPorts() {
   sortForPicker(devices);
   return devices;
 #else
-  return assignNames(devices, scanVirtualFolder(virtualPortFolder()));
+  const QString folder = virtualPortFolder();
+  // The shared fallback name is taken for this user before anybody else can take it.
+  if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+    ::mkdir(QFile::encodeName(folder).constData(), 0700);
+  return assignNames(devices, scanVirtualFolder(folder));
 #endif
 }
 

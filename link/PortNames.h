@@ -18,7 +18,8 @@ struct TPortEntry {
 
 namespace PortNames {
 
-// $XDG_RUNTIME_DIR/serialcomm, or /tmp/serialcomm-<uid> when that variable is unset.
+// $XDG_RUNTIME_DIR/serialcomm, or /tmp/serialcomm-<uid> when that variable is unset (made by
+// systemPorts(), mode 0700, when missing).
 QString virtualPortFolder();
 
 // Number for a Linux device path by its kernel name; 0 when the name has no fixed number.
@@ -29,7 +30,8 @@ int fixedNumberForDevice(const QString &devicePath);
 QList<TPortEntry> assignNames(const QList<TPortEntry> &devices,
                               const QList<TPortEntry> &virtualPorts);
 
-// Entries COM<n> of `folder` that are symbolic links to a character device.
+// Entries COM<n> of `folder` that are symbolic links to a character device. Nothing unless the
+// folder is a real folder of this user that no group or other user can write into.
 QList<TPortEntry> scanVirtualFolder(const QString &folder);
 
 // The picker's order: alphabetical, ignoring case (so COM10 comes before COM2).

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the screenshots need; does nothing
 # when all of them are present already.
 set -euo pipefail
-PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev fonts-dejavu-core xvfb xauth imagemagick)
+PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-translations-l10n fonts-dejavu-core xvfb xauth imagemagick)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -86,57 +86,12 @@ struct Client {
   }
   bool handshake() {
     if (!QTest::qWaitFor([&] { return sawLine("ATI\r\n"); }, 3000)) return false;
-    port.sendText("PC\r\n");
+    (void)port.sendText("PC\r\n");
     if (!QTest::qWaitFor([&] { return sawLine("Ver.2.10\r\n"); }, 3000)) return false;
-    port.sendText("PC_OK\r\n");
+    (void)port.sendText("PC_OK\r\n");
     QTest::qWait(100);
     lines.clear();
     return true;
-  }
-
-  // "LOAD": the echo switches to bytes, the 4123rd byte back to lines. True once "LOAD_OK"
-  // has come; the image is in `bytes`.
-  bool readImage(int timeoutMs = 5000) {
-    lines.clear();
-    bytes.clear();
-    onLine = [this](const QByteArray &l) {
-      if (l == "LOAD\r\n") toBytes();
-    };
-    onByte = [this](std::uint8_t) {
-      if (bytes.size() == 4123) toLines();
-    };
-    port.sendText("LOAD\r\n");
-    const bool done = testsupport::pump([&] { return sawLine("LOAD_OK\r\n"); }, timeoutMs);
-    onLine = nullptr;
-    onByte = nullptr;
-    return done;
-  }
-
-  // "SAVE" stop-and-wait: byte 0 on the echo, each further byte on an "o", the zero byte after
-  // the image. Returns the confirmation line, empty when none came; `sent` counts the bytes.
-  QByteArray writeImage(QByteArray image, int *sent = nullptr, int timeoutMs = 10000) {
-    lines.clear();
-    bytes.clear();
-    image.append('\0');
-    int next = 0;
-    onLine = [&](const QByteArray &l) {
-      if (l == "SAVE\r\n") {
-        toBytes();
-        port.sendBytes(image.constData(), 1);
-        next = 1;
-      }
-    };
-    onByte = [&](std::uint8_t b) {
-      if (next > 4122) toLines();
-      if (b == 'o' && next < image.size()) port.sendBytes(image.constData() + next, 1);
-      ++next;
-    };
-    port.sendText("SAVE\r\n");
-    const bool done = testsupport::pump([&] { return lines.size() >= 2; }, timeoutMs);
-    onLine = nullptr;   // the handlers hold this call's locals
-    onByte = nullptr;
-    if (sent) *sent = std::min(next, int(image.size()));
-    return done ? lines.at(1) : QByteArray();
   }
 };
 

@@ -1,18 +1,27 @@
-// The threshold and SMS dialogs (look, OK, Cancel, empty values, Escape and Enter ignored) and
-// the key-release character checks of the threshold edit and the nine telephone fields.
+// The threshold and SMS dialogs (look, OK, Cancel, empty values, Escape and Enter ignored, a
+// stored threshold unchanged by OK) and the key-release character checks of the threshold edit
+// and the nine telephone fields.
 #include <QtTest>
 
 #include <QClipboard>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QTreeWidget>
 
+#include <bit>
+#include <cmath>
+#include <limits>
+
 #include "app/Unit5.h"
+#include "editor/EditorWidgets.h"
 #include "editor/FieldChecks.h"
 #include "editor/Unit1.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
+#include "image/ReactionTrees.h"
+#include "image/ThresholdText.h"
 #include "testsupport.h"
 
 using testsupport::ModalWatcher;
@@ -59,10 +68,10 @@ private slots:
   void dialogsLookAsDescribed() {
     QCOMPARE(Form3->windowTitle(), QStringLiteral("Значение"));
     QCOMPARE(Form3->GroupBox1->title(), QStringLiteral("Ведите цифровое значение порога"));
-    QCOMPARE(Form3->Edit1->maxLength(), 10);
+    QCOMPARE(typedLimit(Form3->Edit1), 10);
     QCOMPARE(SMS->windowTitle(), QStringLiteral("SMS"));
     QCOMPARE(SMS->GroupBox1->title(), QStringLiteral("Введите текст сообщения (max 32 символа)"));
-    QCOMPARE(SMS->Edit21->maxLength(), 32);
+    QCOMPARE(typedLimit(SMS->Edit21), 32);
     for (QDialog *d : {static_cast<QDialog *>(Form3), static_cast<QDialog *>(SMS)}) {
       QVERIFY(d->isModal());
       const Qt::WindowFlags f = d->windowFlags();
@@ -147,6 +156,47 @@ private slots:
     QCOMPARE(contact->text(0), contactText);
     QCOMPARE(lower->text(0), QStringLiteral("Порог -8,3"));
     QCOMPARE(sensorUpper->text(0), QStringLiteral("Порог 77"));
+  }
+
+  void thresholdOkKeepsEveryStoredValue() {
+    // The decoder's text for a stored value, opened in the dialog as the tree does, a key
+    // pressed without typing, OK: the caption must read back as the same value.
+    bool given = false;
+    quint32 used = qEnvironmentVariable("QUORLAN_TEST_SEED").toUInt(&given);
+    if (!given) used = QRandomGenerator::global()->generate();
+    qInfo("seed %u (QUORLAN_TEST_SEED=%u repeats it)", used, used);
+    QRandomGenerator rng(used);
+    const float inf = std::numeric_limits<float>::infinity();
+    const float fixed[] = {123456790000.0f, 1e-5f, 1.5e-5f, 1e20f, -0.0f, inf, -inf,
+                           std::bit_cast<float>(0x7FC00000u), std::bit_cast<float>(0xFFC00000u),
+                           std::numeric_limits<float>::max(), -std::numeric_limits<float>::min(),
+                           std::numeric_limits<float>::denorm_min(), 12.5f, -8.3f};
+    QTreeWidgetItem *lower = w->treeNode(2, 69 * 4 + 47);
+    w->TreeView2->setCurrentItem(lower);
+    w->DialogTarget = 2;
+    ModalWatcher watcher;
+    constexpr int kRandom = 5000;
+    for (int i = 0; i < int(std::size(fixed)) + kRandom; ++i) {
+      float f = 0;
+      if (i < int(std::size(fixed))) f = fixed[i];
+      else if (i % 2) f = std::bit_cast<float>(rng.generate());
+      else f = float(rng.bounded(-1000000, 1000000)) / 100.0f;
+      const QString shown = trees::thresholdCaption(thresholdText(f));
+      lower->setText(0, shown);
+      Form3->Edit1->setText(trees::thresholdValue(lower->text(0)));
+      Form3->show();
+      QTest::keyClick(Form3->Edit1, Qt::Key_End);
+      QTest::mouseClick(Form3->Button1, Qt::LeftButton);
+      const std::optional<float> back = parseThreshold(trees::thresholdValue(lower->text(0)));
+      const bool same = back && (std::isnan(f) ? std::isnan(*back) && std::signbit(*back) == std::signbit(f)
+                                               : std::bit_cast<quint32>(*back) == std::bit_cast<quint32>(f));
+      if (!same)
+        QFAIL(qPrintable(QStringLiteral("seed %1: %2 shown as «%3» became «%4»")
+                             .arg(used).arg(std::bit_cast<quint32>(f), 8, 16, QLatin1Char('0'))
+                             .arg(shown, lower->text(0))));
+    }
+    QVERIFY(watcher.boxes.isEmpty());
+    QVERIFY(!Form3->isVisible());
   }
 
   void smsOkWritesTheTextUnchanged() {

@@ -18,9 +18,9 @@
 #include <sys/resource.h>
 
 #include "app/Unit5.h"
-#include "editor/ControlTable.h"
+#include "image/ControlTable.h"
 #include "editor/EditorWidgets.h"
-#include "editor/ReactionTrees.h"
+#include "image/ReactionTrees.h"
 #include "editor/Unit1.h"
 #include "image/Checksum.h"
 #include "image/Cp1251.h"
@@ -142,6 +142,7 @@ private slots:
   void decoderCaptionRules();
   void decoderThresholds();
   void decoderControls();
+  void fieldsKeepEveryCharacterTheImageHolds();
 
   void randomEditorsRoundTrip();
   void randomImagesNeverCrashAndReencode();
@@ -467,8 +468,9 @@ void TestImageCodec::decoderThresholds() {
   struct Case { float value; const char16_t *caption; };
   const Case cases[] = {
       {0.0f, u"Порог 0,0"},        {12.5f, u"Порог 12,5"},    {0.1f, u"Порог 0,10000000"},
-      {-8.3f, u"Порог -8,3000001"}, {0.0001f, u"Порог 1E-4"},  {1e10f, u"Порог 1E10"},
-      {-1.51f, u"Порог -1,51"},     {1.5e-5f, u"Порог 1,5E-5"}, {1e20f, u"Порог 1E20"},
+      {-8.3f, u"Порог -8,3000001"}, {0.0001f, u"Порог 0,0001"},  {1e10f, u"Порог 10000000000"},
+      {-1.51f, u"Порог -1,51"},     {1.5e-5f, u"Порог 0,000015"},
+      {1e20f, u"Порог 100000000000000000000"},
       {std::numeric_limits<float>::infinity(), u"Порог INF"},
       {-std::numeric_limits<float>::infinity(), u"Порог -INF"},
       {std::bit_cast<float>(0x7F812345u), u"Порог NAN"},
@@ -494,6 +496,28 @@ void TestImageCodec::decoderThresholds() {
     const std::uint32_t want = std::isnan(cases[i].value) ? 0x7FC00000u : std::bit_cast<std::uint32_t>(cases[i].value);
     QCOMPARE(floatBitsAt(again, 3396 + 4 * i), want);
   }
+}
+
+void TestImageCodec::fieldsKeepEveryCharacterTheImageHolds() {
+  // Every text field filled to its image width, decoded and saved again: not a byte lost,
+  // although less may be typed into some of them (units: 10 held, 6 typed).
+  auto edWindow = newWindow();
+  TQuorlan &ed = *edWindow;
+  ConfigImageBytes img = encode(&ed);
+  for (const auto &f : controls::textFields()) {
+    const bool words = f.number <= 2 || f.number >= 21;
+    QString text;
+    for (int i = 0; i < f.width; ++i)
+      text += words ? QChar(char16_t(u'а' + (f.number + i) % 32)) : QChar(char16_t(u'0' + (f.number + i) % 10));
+    putBytes(img, f.offset, w1251(text));
+  }
+  sealImage(img);
+  QVERIFY(decode(&ed, img));
+  for (const auto &f : controls::textFields())
+    QCOMPARE(ed.Edit(f.number)->text().size(), qsizetype(f.width));
+  const ConfigImageBytes again = encode(&ed);
+  for (std::size_t i = 0; i < img.size(); ++i)
+    if (img[i] != again[i]) QFAIL(qPrintable(QStringLiteral("byte %1: %2 then %3").arg(i).arg(img[i]).arg(again[i])));
 }
 
 void TestImageCodec::decoderControls() {
@@ -710,7 +734,7 @@ ConfigImageBytes TestImageCodec::normalised(const ConfigImageBytes &in) {
     clampByte(r + 1, 20);
     clamp16(r + 2);
     clamp16(r + 4);
-    nonZero(r + 6, 10, 6);  // the units field holds 6 characters
+    nonZero(r + 6, 10, 10);
   }
   for (int i = 3994; i < 4002; ++i) out[i] = in[i];
   sealImage(out);

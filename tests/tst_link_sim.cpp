@@ -3,6 +3,7 @@
 // window's port picker (start-up open, typing COM1, reopening, the re-arm tick).
 #include <QtTest>
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -14,6 +15,9 @@
 #include "app/Unit5.h"
 #include "editor/Unit1.h"
 #include "link/ComPort.h"
+#include "link/Link.h"
+#include "link/LinkClock.h"
+#include "image/Checksum.h"
 #include "link/PortNames.h"
 #include "simsupport.h"
 #include "testsupport.h"
@@ -48,11 +52,11 @@ class TstLinkSim : public QObject {
 
 private slots:
   void initTestCase();
-  void loadAndSaveThroughTheMatchers();
+  void loadAndSaveThroughTheLink();
   void dataHeldThroughModalBox();
-  void simulatorFaults();
   void vanishedDeviceClosesThePort();
   void mainWindowPortPicker();
+  void exchangeMenuAgainstTheSimulator();
 };
 
 void TstLinkSim::initTestCase() {
@@ -60,50 +64,50 @@ void TstLinkSim::initTestCase() {
   QVERIFY2(QFile::exists(simBinary()), qPrintable(simBinary()));
 }
 
-void TstLinkSim::loadAndSaveThroughTheMatchers() {
+void TstLinkSim::loadAndSaveThroughTheLink() {
+  // The product's transfers on a real pseudo-terminal: the simulator serves the untouched
+  // editor's image, takes a changed one, refuses a broken one and keeps the good one.
   Sim sim;
   QVERIFY(sim.start(21));
-  Client c;
+  TLink link;
+  link.rearmTimer()->start();
   QString reason;
-  QVERIFY2(c.port.open(21, &reason), qPrintable(reason));
-  c.port.sendText("BYE\r\n");
-  QVERIFY(c.handshake());
+  QVERIFY2(link.openPort(21, &reason), qPrintable(reason));
+  link.lineMatcher().setArmed(true);
+  link.lineMatcher().setAutoRearm(true);
+  QVERIFY(pump([&] { return link.mode() == LinkMode::PC; }, 5000));
 
-  // Read: the echo switches to bytes, the last image byte switches back.
-  QVERIFY(c.readImage());
-  QCOMPARE(c.lines, (QList<QByteArray>{"LOAD\r\n", "LOAD_OK\r\n"}));
-  const QByteArray img = c.bytes;
-  QCOMPARE(img.size(), 4123);
-  // The simulator's image is the untouched editor's.
+  bool done = false;
+  QObject::connect(&link, &TLink::imageReceived, [&] { done = true; });
+  link.startRead();
+  QVERIFY(pump([&] { return done && link.mode() == LinkMode::PC; }, 10000));
+  const QByteArray img(reinterpret_cast<const char *>(link.incoming.data()), 4123);
   QCOMPARE(quint8(img.at(4122)), checksum(img));
   QCOMPARE(img.mid(0, 17), QByteArray(17, 'N'));
   QCOMPARE(img.mid(17, 32), cp1251("Вход 1 Замкнут") + QByteArray(18, '\0'));
   QCOMPARE(img.mid(3332, 8), QByteArray("0,0\0" "00\0\0", 8));
-  QCOMPARE(quint8(img.at(3660)), quint8(5));
-  QCOMPARE(quint8(img.at(3661)), quint8(3));
   QCOMPARE(img.mid(3866, 6), QByteArray("\x00\x14\x00\x00\x00\x14", 6));
   QCOMPARE(img.mid(3697, 8), cp1251("Объект 1"));
-  QCOMPARE(img.mid(3849, 16), QByteArray("+79168999100\0\0\0\0", 16));
 
-  // Write: stop-and-wait, one byte per acknowledgement, the zero byte after the image.
-  auto write = [&](const QByteArray &image) {
-    const QByteArray confirmation = c.writeImage(image);
-    if (confirmation.isEmpty()) qWarning("%s", sim.log().right(600).constData());
-    return confirmation;
-  };
-  QByteArray changed = img;
+  int confirmed = 0, failed = 0;
+  QObject::connect(&link, &TLink::saveConfirmed, [&] { ++confirmed; });
+  QObject::connect(&link, &TLink::saveFailed, [&] { ++failed; });
+  ConfigImageBytes changed = link.incoming;
   changed[3697] = 'Z';
-  changed[4122] = char(checksum(changed));
-  QCOMPARE(write(changed), QByteArray("SAVE_OK\r\n"));
-  QCOMPARE(c.bytes, QByteArray(4123, 'o'));
-  QByteArray broken = img;
-  broken[100] = char(broken[100] ^ 1);
-  QCOMPARE(write(broken), QByteArray("ERR2\r\n"));
+  storeChecksum(changed);
+  link.outgoing = changed;
+  link.startWrite();
+  QVERIFY(pump([&] { return confirmed == 1; }, 20000));
+  link.outgoing[100] ^= 1;
+  link.startWrite();
+  QVERIFY(pump([&] { return failed == 1; }, 20000));
 
-  // The simulator keeps only the good image.
-  QVERIFY(c.readImage());
-  QCOMPARE(c.bytes, changed);
+  done = false;
+  link.startRead();
+  QVERIFY(pump([&] { return done; }, 10000));
+  QCOMPARE(link.incoming, changed);
   QVERIFY(sim.log().contains("SAVE: 4123 bytes"));
+  QVERIFY(!sim.log().contains("not 0x00"));   // the zero byte followed each image
 }
 
 void TstLinkSim::dataHeldThroughModalBox() {
@@ -119,7 +123,7 @@ void TstLinkSim::dataHeldThroughModalBox() {
   bool boxDone = false;
   c.onLine = [&](const QByteArray &l) {
     if (l != "0A00001B2C3D4E5F\r\n") return;
-    c.port.sendText("STATUS\r\n");
+    QVERIFY(c.port.sendText("STATUS\r\n"));
     QMessageBox box(QMessageBox::Critical, "t", "held");
     QTimer::singleShot(700, &box, [&] {
       duringBox = int(c.lines.size());
@@ -128,53 +132,13 @@ void TstLinkSim::dataHeldThroughModalBox() {
     box.exec();
     boxDone = true;
   };
-  c.port.sendText("TM\r\n");
+  QVERIFY(c.port.sendText("TM\r\n"));
   QTRY_VERIFY_WITH_TIMEOUT(boxDone, 5000);
   QCOMPARE(duringBox, 1);   // nothing was delivered while the handler ran
   // Nothing more comes from the simulator, so only draining the port can deliver these.
   QTRY_COMPARE_WITH_TIMEOUT(c.lines.size(), 20, 2000);
   QVERIFY(c.lines.at(19).size() >= 10);   // the clock line «hh:mm:ss» and CR LF
   QVERIFY(c.lines.at(2).contains(','));
-}
-
-void TstLinkSim::simulatorFaults() {
-  Sim sim;
-  QVERIFY(sim.start(24, {"--refuse-byte", "100", "--stop-after", "4000"}));
-  Client c;
-  QVERIFY(c.port.open(24));
-  QVERIFY(c.handshake());
-  // Write: bytes 0..99 acknowledged, byte 100 refused, nothing after.
-  int sent = 0;
-  c.onLine = [&](const QByteArray &l) {
-    if (l != "SAVE\r\n") return;
-    c.toBytes();
-    c.port.sendBytes("N", 1);
-    ++sent;
-  };
-  c.onByte = [&](std::uint8_t b) {
-    if (b == 'o') {
-      c.port.sendBytes("N", 1);
-      ++sent;
-    } else {
-      c.toLines();
-    }
-  };
-  c.port.sendText("SAVE\r\n");
-  QVERIFY(pump([&] { return c.bytes.endsWith('e'); }, 5000));
-  QCOMPARE(c.bytes, QByteArray(100, 'o') + 'e');
-  QCOMPARE(sent, 101);
-  // Read: the stream stops after 4000 bytes and no confirmation follows.
-  c.lines.clear();
-  c.bytes.clear();
-  c.onLine = [&](const QByteArray &l) {
-    if (l == "LOAD\r\n") c.toBytes();
-  };
-  c.onByte = nullptr;
-  c.port.sendText("LOAD\r\n");
-  QVERIFY(pump([&] { return c.bytes.size() >= 4000; }, 5000));
-  QTest::qWait(300);
-  QCOMPARE(c.bytes.size(), 4000);
-  QCOMPARE(c.lines, (QList<QByteArray>{"LOAD\r\n"}));
 }
 
 void TstLinkSim::vanishedDeviceClosesThePort() {
@@ -189,8 +153,9 @@ void TstLinkSim::vanishedDeviceClosesThePort() {
   QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 3000);
   QVERIFY(!c.port.isOpen());
   QVERIFY(!lost.first().first().toString().isEmpty());
-  // Writes to the closed port are skipped; the loop stays responsive.
-  c.port.sendText("PC\r\n");
+  // Writes to the closed port are refused with a reason; the loop stays responsive.
+  QVERIFY(!c.port.sendText("PC\r\n"));
+  QVERIFY(!c.port.lastError().isEmpty());
   QElapsedTimer t;
   t.start();
   QTest::qWait(200);
@@ -213,8 +178,8 @@ void TstLinkSim::mainWindowPortPicker() {
   QCOMPARE(w->ComboBox1->itemText(1), QStringLiteral("COM2"));
   QVERIFY(w->ComboBox1->itemData(0, Qt::ToolTipRole).toString().contains("COM1"));
   QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM1"));
-  QCOMPARE(w->PortOpen, 1);
-  QCOMPARE(w->LinkMode, QStringLiteral("NO_PC"));
+  QCOMPARE(w->PortOpen(), 1);
+  QCOMPARE(w->LinkMode(), LinkMode::NO_PC);
   QVERIFY(w->ApdDataPacket1->armed());
   QVERIFY(!w->ApdDataPacket2->armed());
   QTRY_COMPARE_WITH_TIMEOUT(sim.count("< BYE"), 1, 3000);
@@ -235,7 +200,7 @@ void TstLinkSim::mainWindowPortPicker() {
     QCOMPARE(b.icon, QMessageBox::Critical);
     QVERIFY(!b.informative.isEmpty());
   }
-  QCOMPARE(w->PortOpen, 1);
+  QCOMPARE(w->PortOpen(), 1);
   QCOMPARE(w->Label39->text(), QStringLiteral("Идет поиск"));
   QTRY_COMPARE_WITH_TIMEOUT(sim.count("< BYE"), 2, 3000);
   // Enter in the field changes nothing, so it opens nothing.
@@ -247,7 +212,7 @@ void TstLinkSim::mainWindowPortPicker() {
   boxes.boxes.clear();
   emit w->ComboBox1->activated(0);
   QTRY_COMPARE_WITH_TIMEOUT(sim.count("< BYE"), 3, 3000);
-  QCOMPARE(w->PortOpen, 1);
+  QCOMPARE(w->PortOpen(), 1);
   QVERIFY(boxes.boxes.isEmpty());
 
   // A device that cannot be a serial port: the system's reason is shown.
@@ -259,28 +224,28 @@ void TstLinkSim::mainWindowPortPicker() {
                boxes.boxes.first().informative.contains(QStringLiteral("доступ")),
            qPrintable(boxes.boxes.first().informative));
   QVERIFY(boxes.boxes.first().informative.contains(QLatin1Char('(')));
-  QCOMPARE(w->PortOpen, 0);
+  QCOMPARE(w->PortOpen(), 0);
   QCOMPARE(w->Label39->text(), QStringLiteral("Ошибка открытия порта"));
   QVERIFY(!w->N5->menuAction()->isEnabled());
   QVERIFY(!w->Button1->isEnabled());
   w->ComboBox1->setCurrentIndex(0);
   emit w->ComboBox1->activated(0);
-  QCOMPARE(w->PortOpen, 1);
+  QCOMPARE(w->PortOpen(), 1);
 
   // The re-arm tick serves "NO_PC", "PC" and "SAVE" only.
   w->ApdDataPacket1->setArmed(false);
   w->Timer2Timer();
   QVERIFY(w->ApdDataPacket1->armed() && w->ApdDataPacket1->autoRearm());
-  w->LinkMode = QStringLiteral("LOAD");
+  w->link()->setMode(LinkMode::LOAD);
   w->ApdDataPacket1->setArmed(false);
   w->Timer2Timer();
   QVERIFY(!w->ApdDataPacket1->armed() && !w->ApdDataPacket2->armed());
-  w->LinkMode = QStringLiteral("SAVE");
+  w->link()->setMode(LinkMode::SAVE);
   w->Timer2Timer();
   QVERIFY(w->ApdDataPacket2->armed() && w->ApdDataPacket2->autoRearm());
   QVERIFY(!w->ApdDataPacket1->armed());
   w->ApdDataPacket2->setArmed(false);
-  w->LinkMode = QStringLiteral("PC");
+  w->link()->setMode(LinkMode::PC);
   w->Timer2Timer();
   QVERIFY(w->ApdDataPacket1->armed());
 
@@ -294,7 +259,7 @@ void TstLinkSim::mainWindowPortPicker() {
   QCOMPARE(boxes.boxes.first().text, QStringLiteral("Связь с портом потеряна"));
   QVERIFY(!boxes.boxes.first().informative.isEmpty());
   QCOMPARE(w->Label39->text(), QStringLiteral("Связь с портом потеряна"));
-  QCOMPARE(w->PortOpen, 0);
+  QCOMPARE(w->PortOpen(), 0);
   QVERIFY(!w->N5->menuAction()->isEnabled());
   QVERIFY(!w->Button1->isEnabled());
   QVERIFY(!w->Button3->isEnabled());
@@ -302,13 +267,63 @@ void TstLinkSim::mainWindowPortPicker() {
   Sim again;
   QVERIFY(again.start(1));
   emit w->ComboBox1->activated(0);
-  QCOMPARE(w->PortOpen, 1);
+  QCOMPARE(w->PortOpen(), 1);
   QTRY_COMPARE_WITH_TIMEOUT(again.count("< BYE"), 1, 3000);
 
   // Closing says "BYE" once more and closes the port.
   w->close();
   QTRY_COMPARE_WITH_TIMEOUT(again.count("< BYE"), 2, 3000);
   QVERIFY(!w->ApdComPort1->isOpen());
+  delete w;
+  Quorlan = nullptr;
+  delete Progress;
+  Progress = nullptr;
+}
+
+void TstLinkSim::exchangeMenuAgainstTheSimulator() {
+  // The real window and the simulator process: connect, identifiers, key, clock, then a write
+  // and a read that bring the edited object name back.
+  Sim sim;
+  QVERIFY(sim.start(1));
+  ModalWatcher boxes;
+  Progress = new TProgress;
+  auto *w = new TQuorlan;
+  Quorlan = w;
+  w->show();
+  QTRY_COMPARE_WITH_TIMEOUT(w->Label39->text(), QStringLiteral("Соединение установленно"), 5000);
+  QCOMPARE(w->Label40->text(), QStringLiteral("версия FLASH 2.10\r\n"));
+  QVERIFY(w->N5->menuAction()->isEnabled() && w->Button1->isEnabled() && w->Button3->isEnabled());
+  QCOMPARE(w->LinkMode(), LinkMode::PC);
+
+  QTest::mouseClick(static_cast<QAbstractButton *>(w->Button3), Qt::LeftButton);
+  QTRY_COMPARE_WITH_TIMEOUT(w->Edit(20)->text(), QStringLiteral("28FF33D4C2150418"), 3000);
+  QCOMPARE(w->Edit(13)->text(), QStringLiteral("28FF4A1B02160345"));
+  QVERIFY(w->Edit(14)->text().isEmpty());
+  QTest::mouseClick(static_cast<QAbstractButton *>(w->Button1), Qt::LeftButton);
+  QTRY_COMPARE_WITH_TIMEOUT(w->Edit12->text(), QStringLiteral("0A00001B2C3D4E5F"), 3000);
+
+  w->N8->trigger();
+  QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 1, 3000);
+  QVERIFY(boxes.boxes[0].text.startsWith(QStringLiteral("Дата: ")));
+  QCOMPARE(boxes.boxes[0].icon, QMessageBox::NoIcon);
+  boxes.boxes.clear();
+
+  w->Edit1->setText(QStringLiteral("Насос 2"));
+  w->N6->trigger();
+  QVERIFY(!w->isEnabled());
+  // pump(), not QTRY: a stop-and-wait write must not sleep between events.
+  QVERIFY(pump([&] { return w->LinkMode() == LinkMode::PC && w->isEnabled(); }, 20000));
+  QVERIFY(!Progress->isVisible());
+  QTRY_COMPARE_WITH_TIMEOUT(sim.count("checksum good"), 1, 3000);
+
+  w->Edit1->setText(QStringLiteral("другое"));
+  w->N7->trigger();
+  QVERIFY(pump([&] { return w->Edit1->text() == QStringLiteral("Насос 2"); }, 20000));
+  QTRY_COMPARE_WITH_TIMEOUT(w->LinkMode(), LinkMode::PC, 3000);
+  QVERIFY(w->isEnabled() && !Progress->isVisible());
+  QVERIFY2(boxes.boxes.isEmpty(), boxes.boxes.isEmpty() ? "" : qPrintable(boxes.boxes[0].text));
+
+  w->close();
   delete w;
   Quorlan = nullptr;
   delete Progress;

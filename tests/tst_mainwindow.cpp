@@ -1,5 +1,6 @@
 // Start-up state of the main window: every control's name, kind, limits and start-up value,
-// the window's size and flags, the SMS centre check, the password placeholder and the menus.
+// the window's size and flags, the SMS centre check, the password placeholder and the menus;
+// typed limits, the received-line box, the about box and Qt's own texts in Russian.
 #include <QtTest>
 
 #include <QCheckBox>
@@ -16,7 +17,13 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QRegularExpression>
+#include <QTextDocumentFragment>
+#include <QWindow>
+#include <cmath>
+#include <memory>
 
+#include "app/Startup.h"
 #include "app/Unit5.h"
 #include "editor/EditorWidgets.h"
 #include "editor/Unit1.h"
@@ -45,6 +52,16 @@ const EditExpect kEdits[] = {
 void typeText(QWidget *w, const QString &text) {
   for (const QChar ch : text)
     QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+}
+
+// WCAG relative luminance and contrast ratio.
+double luminance(QColor c) {
+  auto lin = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+}
+double contrast(QColor a, QColor b) {
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 }  // namespace
@@ -120,10 +137,53 @@ private slots:
       for (int n = e.first; n <= e.last; ++n) {
         auto *edit = find<QLineEdit>(QStringLiteral("Edit%1").arg(n));
         QVERIFY2(edit, qPrintable(QStringLiteral("Edit%1").arg(n)));
-        QCOMPARE(edit->maxLength(), e.maxLength);
+        QCOMPARE(typedLimit(edit), e.maxLength);
         QCOMPARE(edit->text(), QString::fromUtf8(e.start));
         QCOMPARE(edit->echoMode(), QLineEdit::Normal);
       }
+  }
+
+  void typedLimitsLimitTypingOnly() {
+    // What the program puts in stays whole: the decoder gives a unit field 10 characters.
+    QLineEdit *units = w->Edit(21);
+    units->setText(QStringLiteral("кгс/см2 ab"));
+    QCOMPARE(units->text(), QStringLiteral("кгс/см2 ab"));
+    units->setFocus();
+    units->end(false);
+    QTest::keyClicks(units, QStringLiteral("x"));
+    QCOMPARE(units->text(), QStringLiteral("кгс/см2 ab"));
+    // Over the limit, typing only shortens it; undo brings back what was deleted.
+    QTest::keyClick(units, Qt::Key_Backspace);
+    QTest::keyClicks(units, QStringLiteral("y"));
+    QCOMPARE(units->text(), QStringLiteral("кгс/см2 a"));
+    while (units->isUndoAvailable()) units->undo();
+    QCOMPARE(units->text(), QStringLiteral("кгс/см2 ab"));
+    // An empty field takes 6 typed characters, and of a paste what fits.
+    units->clear();
+    QTest::keyClicks(units, QStringLiteral("12345678"));
+    QCOMPARE(units->text(), QStringLiteral("123456"));
+    units->clear();
+    QApplication::clipboard()->setText(QStringLiteral("abcdefgh"));
+    QTest::keyClick(units, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(units->text(), QStringLiteral("abcdef"));
+    units->setCursorPosition(2);
+    QTest::keyClick(units, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(units->text(), QStringLiteral("abcdef"));
+    units->clear();
+
+    // The port picker takes its longest listed name; a set text stays whole.
+    QLineEdit *port = w->ComboBox1->lineEdit();
+    const QString before = w->ComboBox1->currentText();
+    w->ComboBox1->addItem(QStringLiteral("COM123"));
+    QCOMPARE(typedLimit(port), 6);
+    w->ComboBox1->removeItem(w->ComboBox1->count() - 1);
+    int longest = 4;
+    for (int i = 0; i < w->ComboBox1->count(); ++i)
+      longest = std::max(longest, int(w->ComboBox1->itemText(i).size()));
+    QCOMPARE(typedLimit(port), longest);
+    w->ComboBox1->setEditText(QStringLiteral("COM12345"));
+    QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM12345"));
+    w->ComboBox1->setEditText(before);
   }
 
   void checkBoxesRadioGroupsAndButtons() {
@@ -175,6 +235,36 @@ private slots:
     QCOMPARE(find<QLabel>("Label41")->text(), QString::fromUtf8("обмен"));
   }
 
+  void receivedLinesNeverMoveTheEditor() {
+    QLabel *line = w->Label41;
+    QList<QWidget *> around{w->Edit1, w->phoneEdits[8], w->ComboBox1, w->Label39, w->Panel2, line};
+    around << w->Label39->parentWidget();
+    const auto geometries = [&] {
+      QApplication::processEvents();   // the layout follows a change on its next pass
+      QList<QRect> g;
+      for (QWidget *x : around) g << QRect(x->mapTo(w, QPoint(0, 0)), x->size());
+      return g;
+    };
+    const QList<QRect> before = geometries();
+    const auto tooltip = [&] {
+      QHelpEvent tip(QEvent::ToolTip, QPoint(2, 2), line->mapToGlobal(QPoint(2, 2)));
+      QApplication::sendEvent(line, &tip);
+      return line->toolTip();
+    };
+    const QString long80 = QString(16, u'Ж') + QString(64, u'x');
+    for (const QString &shown : {QStringLiteral("ATI"), long80, QStringLiteral("a\nb\nc\nd\ne"),
+                                 QStringLiteral("<b>x</b>")}) {
+      const QString received = shown + QStringLiteral("\r\n");
+      line->setText(received);
+      QCOMPARE(line->text(), received);   // kept as received: the link code compares it
+      QCOMPARE(geometries(), before);
+      QCOMPARE(static_cast<TLineLabel *>(line)->shownText(), QString(shown).replace(u'\n', u' '));
+      // The whole line as tooltip, never taken as markup.
+      QVERIFY2(tooltip() == shown || tooltip().contains(shown.toHtmlEscaped()), qPrintable(tooltip()));
+    }
+    line->setText(QString::fromUtf8("обмен"));
+  }
+
   void tabsInTheirOrder() {
     auto *p1 = find<QTabWidget>("PageControl1");
     QCOMPARE(p1->count(), 3);
@@ -209,6 +299,18 @@ private slots:
                                  QString::fromUtf8("Справка")}));
     QVERIFY(!w->N5->menuAction()->isEnabled());
     QVERIFY(w->N1->menuAction()->isEnabled());
+    // The disabled title is drawn readable on the bar: its darkest pixel against the bar's own
+    // colour beside it, at least 3:1.
+    const QImage bar = w->menuBar()->grab().toImage();
+    const QRect title = w->menuBar()->actionGeometry(w->N5->menuAction());
+    const QColor background = bar.pixelColor(title.left() + 1, title.top() + 1);
+    QColor darkest = background;
+    for (int y = title.top(); y <= title.bottom(); ++y)
+      for (int x = title.left(); x <= title.right(); ++x)
+        if (luminance(bar.pixelColor(x, y)) < luminance(darkest)) darkest = bar.pixelColor(x, y);
+    QVERIFY2(contrast(darkest, background) >= 3.0,
+             qPrintable(QStringLiteral("%1 on %2: %3").arg(darkest.name(), background.name())
+                            .arg(contrast(darkest, background))));
     QCOMPARE(w->N6->text(), QString::fromUtf8("Сохранить конфигурацию"));
     QCOMPARE(w->N9->text(), QString::fromUtf8("Текущее состояние и управление"));
     QCOMPARE(w->findChild<QAction *>("N11")->text(), QString::fromUtf8("О программе"));
@@ -291,7 +393,27 @@ private slots:
     QVERIFY(!(Progress->windowFlags() & Qt::WindowSystemMenuHint));
     Progress->closeWindow();  // hidden: nothing happens
     QVERIFY(!Progress->isShown());
+    // The first show returns with the window exposed and painted, without running timers.
+    int paints = 0;
+    struct PaintCount : QObject {
+      int *n;
+      explicit PaintCount(int *count) : n(count) {}
+      bool eventFilter(QObject *, QEvent *e) override {
+        if (e->type() == QEvent::Paint) ++*n;
+        return false;
+      }
+    } counter(&paints);
+    Progress->Label1->installEventFilter(&counter);
+    bool timerRan = false;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, [&] { timerRan = true; });
+    timer.start(0);
     Progress->showWindow();
+    Progress->Label1->removeEventFilter(&counter);
+    QVERIFY(Progress->windowHandle()->isExposed());
+    QVERIFY(paints > 0);
+    QVERIFY(!timerRan);
     Progress->showWindow();
     QVERIFY(Progress->isShown());
     Progress->setPosition(106);
@@ -309,12 +431,40 @@ private slots:
     QCOMPARE(Progress->text(), QString::fromUtf8("Рассчет массива"));  // kept while hidden
   }
 
-  void aboutBoxShowsTheName() {
-    ModalWatcher watcher;
+  void aboutBoxSaysWhatAndWhere() {
+    QString text;
+    int shownLines = 0;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+      auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+      if (!box) return;
+      text = QTextDocumentFragment::fromHtml(box->text()).toPlainText() + box->informativeText();
+      for (QLabel *l : box->findChildren<QLabel *>())
+        if (l->text() == box->text()) shownLines = l->height() / l->fontMetrics().lineSpacing();
+      box->done(QMessageBox::Ok);
+    });
+    poll.start(20);
     w->N11Click();
-    QCOMPARE(watcher.boxes.size(), 1);
-    QCOMPARE(watcher.boxes[0].text, QStringLiteral("Quorlan"));
-    QCOMPARE(watcher.boxes[0].informative.count('\n'), 1);
+    const QStringList lines = text.split(u'\n');
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(shownLines, 2);   // neither line wrapped
+    QVERIFY(lines[0].contains(QStringLiteral("Quorlan v.18")));
+    QVERIFY(lines[0].contains(QStringLiteral("Qt ") + QString::fromLatin1(qVersion())));
+    QVERIFY(lines[1].contains(QStringLiteral("README.md")));
+    for (const char *placeholder : {"@", "example", "000"}) QVERIFY(!text.contains(placeholder));
+  }
+
+  void qtOwnTextsAreRussian() {
+    QVERIFY(loadQtTranslations());
+    QLineEdit edit;
+    std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+    int texts = 0;
+    for (QAction *a : menu->actions()) {
+      if (a->isSeparator()) continue;
+      ++texts;
+      QVERIFY2(a->text().contains(QRegularExpression(QStringLiteral("[А-Яа-я]"))), qPrintable(a->text()));
+    }
+    QVERIFY(texts >= 5);
   }
 
   void exitClosesTheMainWindow() {

@@ -6,6 +6,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "link/ComPort.h"
 #include "link/PortNames.h"
 #include "testsupport.h"
 
@@ -28,7 +32,9 @@ private slots:
   void assignAndMerge();
   void pickerOrder();
   void virtualFolderScan();
+  void virtualFolderMustBePrivate();
   void systemListIncludesVirtualPorts();
+  void nonTerminalIsNamedAsSuch();
   void numberFromText_data();
   void numberFromText();
 };
@@ -100,13 +106,61 @@ void TstPortNames::virtualFolderScan() {
   QVERIFY(PortNames::scanVirtualFolder(d + "/missing").isEmpty());
 }
 
+void TstPortNames::virtualFolderMustBePrivate() {
+  // Whoever may put links into the folder chooses where COM<n> leads.
+  QTemporaryDir dir;
+  const QString d = dir.path() + "/ports";
+  const QByteArray native = QFile::encodeName(d);
+  QCOMPARE(::mkdir(native.constData(), 0700), 0);
+  QVERIFY(QFile::link("/dev/null", d + "/COM3"));
+  QCOMPARE(names(PortNames::scanVirtualFolder(d)), QStringList{"COM3"});
+  QVERIFY(QFile::link(d, dir.path() + "/alias"));
+  QVERIFY(PortNames::scanVirtualFolder(dir.path() + "/alias").isEmpty());
+  for (const mode_t mode : {0777, 0720, 0702}) {
+    QCOMPARE(::chmod(native.constData(), mode), 0);
+    QVERIFY2(PortNames::scanVirtualFolder(d).isEmpty(), qPrintable(QString::number(mode, 8)));
+  }
+  QCOMPARE(::chmod(native.constData(), 0700), 0);
+  if (::geteuid() == 0) {
+    QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+    QVERIFY(PortNames::scanVirtualFolder(d).isEmpty());
+  }
+
+  // Without a runtime folder the shared fallback name is used: a folder someone else made
+  // there is ignored, and a missing one is made private before anybody can take it.
+  const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+  qunsetenv("XDG_RUNTIME_DIR");
+  const QString fallback = PortNames::virtualPortFolder();
+  const QByteArray fb = QFile::encodeName(fallback);
+  if (QFileInfo::exists(fallback)) {
+    qWarning("%s exists: the fallback folder is not checked", fb.constData());
+  } else {
+    QCOMPARE(::mkdir(fb.constData(), 0700), 0);
+    QCOMPARE(::chmod(fb.constData(), 0777), 0);
+    QVERIFY(QFile::link("/dev/null", fallback + "/COM777"));
+    const QStringList planted = names(PortNames::systemPorts());
+    QVERIFY(QFile::remove(fallback + "/COM777"));
+    QCOMPARE(::rmdir(fb.constData()), 0);
+    QVERIFY(!planted.contains("COM777"));
+    PortNames::systemPorts();
+    struct stat st {};
+    const bool made = ::lstat(fb.constData(), &st) == 0;
+    ::rmdir(fb.constData());
+    QVERIFY(made && S_ISDIR(st.st_mode));
+    QCOMPARE(st.st_mode & 07777, mode_t(0700));
+    QCOMPARE(st.st_uid, ::geteuid());
+  }
+  if (!saved.isEmpty()) qputenv("XDG_RUNTIME_DIR", saved);
+}
+
 void TstPortNames::systemListIncludesVirtualPorts() {
   const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
   qunsetenv("XDG_RUNTIME_DIR");
   QVERIFY(PortNames::virtualPortFolder().startsWith("/tmp/serialcomm-"));
   const QString runtime = testsupport::isolateRuntimeDir();
   QCOMPARE(PortNames::virtualPortFolder(), runtime + "/serialcomm");
-  QVERIFY(QDir(runtime).mkdir("serialcomm"));
+  QVERIFY(QDir(runtime).mkdir("serialcomm",
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
   // A number far above anything a real device gets.
   QVERIFY(QFile::link("/dev/null", runtime + "/serialcomm/COM777"));
   const QList<TPortEntry> all = PortNames::systemPorts();
@@ -121,6 +175,18 @@ void TstPortNames::systemListIncludesVirtualPorts() {
   QVERIFY(PortNames::entryForNumber(778).device.isEmpty());
   QVERIFY(PortNames::entryForNumber(0).device.isEmpty());
   if (!saved.isEmpty()) qputenv("XDG_RUNTIME_DIR", saved);
+}
+
+void TstPortNames::nonTerminalIsNamedAsSuch() {
+  // A virtual port leading to something that is no terminal: the box must say so.
+  QTemporaryDir dir;
+  const QString port = dir.path() + "/COM5";
+  QVERIFY(QFile::link("/dev/null", port));
+  TQtSerialIo io;
+  QVERIFY(!io.open(port));
+  const QString expected = QStringLiteral("Устройство %1 не является последовательным портом.");
+  QVERIFY2(io.errorString().startsWith(expected.arg(port)), qPrintable(io.errorString()));
+  QVERIFY(!io.errorString().contains("No error"));
 }
 
 void TstPortNames::numberFromText_data() {

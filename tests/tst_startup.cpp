@@ -7,6 +7,7 @@
 #include "app/Unit5.h"
 #include "app/uZastavka.h"
 #include "editor/Unit1.h"
+#include "link/LinkClock.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
 #include "state/Unit6.h"

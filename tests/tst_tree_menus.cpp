@@ -11,7 +11,7 @@
 #include <QTreeWidget>
 
 #include "app/Unit5.h"
-#include "editor/ReactionTrees.h"
+#include "image/ReactionTrees.h"
 #include "editor/Unit1.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"

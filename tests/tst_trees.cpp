@@ -7,7 +7,7 @@
 #include <QTreeWidget>
 
 #include "app/Unit5.h"
-#include "editor/ReactionTrees.h"
+#include "image/ReactionTrees.h"
 #include "editor/TreePictures.h"
 #include "editor/Unit1.h"
 #include "editor/Unit2.h"

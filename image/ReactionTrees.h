@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <array>
 #include <vector>
 
 namespace trees {
@@ -14,6 +15,31 @@ inline constexpr int kContactBlock = 45;      // nodes per root of tree 1
 inline constexpr int kContactBlocks = 10;
 inline constexpr int kChannelBlock = 69;      // nodes per root of trees 2 and 3
 inline constexpr int kChannelBlocks = 8;
+
+// Node indices within a block, relative to its root. Below every event hangs one reaction group:
+// "Реле" and 8 relay states, "Телефоны" and 9 slots, "Сообщение" and the message text.
+inline constexpr int kReactionSize = 21;
+struct EventNodes {
+  int relays;      // relay state 1
+  int phoneSlots;  // telephone slot 1
+  int message;
+};
+constexpr EventNodes reactionsAt(int groupNode) {
+  return {groupNode + 1, groupNode + 10, groupNode + 20};
+}
+// Contact block: root; per event its node, then its reactions.
+inline constexpr std::array<EventNodes, 2> kContactEvents = {
+    reactionsAt(2), reactionsAt(2 + kReactionSize + 1)};
+// Channel block: root; "Выше MAX порога" with its threshold; "Норма"; "Ниже MIN порога" with its
+// threshold; each event followed by its reactions.
+inline constexpr int kUpperThreshold = 2;
+inline constexpr int kLowerThreshold = kUpperThreshold + kReactionSize + 1 + kReactionSize + 1 + 1;
+inline constexpr std::array<EventNodes, 3> kChannelEvents = {
+    reactionsAt(kUpperThreshold + 1), reactionsAt(kUpperThreshold + 1 + kReactionSize + 1),
+    reactionsAt(kLowerThreshold + 1)};
+static_assert(kContactBlock == 1 + 2 * (1 + kReactionSize));
+static_assert(kChannelBlock == kLowerThreshold + 1 + kReactionSize);
+
 inline constexpr int kNoPicture = -1;
 inline constexpr int kPictureRole = Qt::UserRole + 1;  // item data: picture index or -1
 

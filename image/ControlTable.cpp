@@ -1,32 +1,13 @@
-#include "editor/ControlTable.h"
+#include "image/ControlTable.h"
 
 #include <vector>
+
+#include "image/ConfigLayout.h"
 
 namespace controls {
 namespace {
 
-// Offsets of the per-input settings and their records in the image.
-constexpr int kRelayOnTimes = 3626;
-constexpr int kArchivePeriod = 3641;
-constexpr int kSendAttempts = 3660;
-constexpr int kContactReactionDelays = 3664;
-constexpr int kAnalogReactionDelays = 3672;
-constexpr int kArmingDelay = 3680;
-constexpr int kContactInsensitivity = 3681;
-constexpr int kAnalogInsensitivity = 3689;
-constexpr int kAnalogInputs = 3866;  // 8 records of 16 bytes
-constexpr int kAnalogRecord = 16;
-constexpr int kContactPresenceTimes = 3994;
-constexpr int kPassword = 3490;
-constexpr int kSensorIds = 3498;
-constexpr int kMasterKey = 3642;
-constexpr int kObjectId = 3697;
-constexpr int kPhones = 3705;
-constexpr int kDisarmContacts = 3658;
-constexpr int kDisarmAnalogs = 3659;
-constexpr int kStatusSchedule = 3662;
-constexpr int kStatusContent = 3663;
-constexpr int kCsdEnabled = 3865;
+using namespace layout;
 
 std::vector<SpinField> makeSpins() {
   std::vector<SpinField> v;
@@ -34,13 +15,12 @@ std::vector<SpinField> makeSpins() {
   v.push_back({2, 0, 255, 0, false, kArmingDelay, 1});
   for (int i = 0; i < 8; ++i) v.push_back({3 + i, 0, 255, 0, false, kRelayOnTimes + i, 1});
   v.push_back({11, 0, 254, 0, true, kArchivePeriod, 1});
-  for (int i = 0; i < 8; ++i) {
-    const int rec = kAnalogInputs + kAnalogRecord * i;
-    v.push_back({12 + i, 0, 19, 0, false, rec + 0, 1});
-    v.push_back({20 + i, 0, 20, 20, false, rec + 1, 1});
-    // Input 8's low end of the measured range is SpinEdit67, not SpinEdit35.
-    v.push_back({i < 7 ? 28 + i : 67, -9999, 9998, 0, false, rec + 2, 2});
-    v.push_back({68 + i, -9999, 9998, 20, false, rec + 4, 2});
+  for (int a = 0; a < kAnalogInputCount; ++a) {
+    const int rec = analogInput(a);
+    v.push_back({signalMinSpin(a), 0, 19, 0, false, rec + kSignalMin, 1});
+    v.push_back({signalMaxSpin(a), 0, 20, 20, false, rec + kSignalMax, 1});
+    v.push_back({rangeMinSpin(a), -9999, 9998, 0, false, rec + kRangeMin, 2});
+    v.push_back({rangeMaxSpin(a), -9999, 9998, 20, false, rec + kRangeMax, 2});
   }
   for (int i = 0; i < 8; ++i) {
     v.push_back({35 + i, 0, 255, 0, false, kContactReactionDelays + i, 1});
@@ -54,15 +34,15 @@ std::vector<SpinField> makeSpins() {
 
 std::vector<TextField> makeTexts() {
   std::vector<TextField> v;
-  v.push_back({1, 8, "Объект 1", kObjectId, 8, TextRule::NonZero, false});
-  v.push_back({2, 8, "Пароль", kPassword, 8, TextRule::NonZero, false});
-  for (int n = 0; n < 9; ++n)  // Edit3..Edit10 subscribers, Edit11 dispatcher centre
-    v.push_back({3 + n, 16, "", kPhones + 16 * n, 16, TextRule::UpToZero, false});
-  v.push_back({12, 16, "", kMasterKey, 16, TextRule::AllOrNothing, false});
+  v.push_back({1, 8, "Объект 1", kObjectId, kObjectIdWidth, TextRule::NonZero, false});
+  v.push_back({2, 8, "Пароль", kPassword, kPasswordWidth, TextRule::NonZero, false});
+  for (int n = 0; n < kPhoneCount; ++n)  // Edit3..Edit10 subscribers, Edit11 dispatcher centre
+    v.push_back({3 + n, 16, "", phone(n), kPhoneWidth, TextRule::UpToZero, false});
+  v.push_back({12, 16, "", kMasterKey, kMasterKeyWidth, TextRule::AllOrNothing, false});
   for (int k = 0; k < 8; ++k)
-    v.push_back({13 + k, 16, "", kSensorIds + 16 * k, 16, TextRule::AllOrNothing, true});
-  for (int i = 0; i < 8; ++i)
-    v.push_back({21 + i, 6, "", kAnalogInputs + kAnalogRecord * i + 6, 10, TextRule::NonZero, false});
+    v.push_back({13 + k, 16, "", sensorId(k), kSensorIdWidth, TextRule::AllOrNothing, true});
+  for (int a = 0; a < kAnalogInputCount; ++a)
+    v.push_back({unitsEdit(a), 6, "", analogInput(a) + kUnits, kUnitsWidth, TextRule::NonZero, false});
   return v;
 }
 

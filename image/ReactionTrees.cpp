@@ -1,4 +1,4 @@
-#include "editor/ReactionTrees.h"
+#include "image/ReactionTrees.h"
 
 namespace trees {
 
@@ -40,12 +40,14 @@ namespace {
 
 // Relays, slots and message of one event, appended after the event node itself.
 void appendReactions(std::vector<StartupNode> &out, const QString &message) {
+  const std::size_t first = out.size();
   out.push_back({kRelayGroup, 2, PicRelayGroup});
   for (int r = 1; r <= 8; ++r) out.push_back({relayStateCaption(r, kLeaveAlone), 3, PicRelayState});
   out.push_back({kPhoneGroup, 2, PicPhoneGroup});
   for (int s = 1; s <= 9; ++s) out.push_back({emptySlotCaption(s), 3, kNoPicture});
   out.push_back({kMessageGroup, 2, PicMessageGroup});
   out.push_back({message, 3, kNoPicture});
+  Q_ASSERT(out.size() - first == std::size_t(kReactionSize));
 }
 
 void appendContactBlock(std::vector<StartupNode> &out, int k) {

@@ -1,9 +1,8 @@
 #pragma once
 // The one place where the editor's numbered controls, their limits, start-up values and the
-// image bytes they fill meet. The window builds its controls from it, the encoder and decoder
-// walk it, and the tests check it against the window.
+// image bytes they fill meet. The window builds its controls from it, the codec walks it, and
+// the tests check it against the window. Offsets come from image/ConfigLayout.h.
 
-#include <array>
 #include <span>
 
 namespace controls {
@@ -28,7 +27,7 @@ enum class TextRule {
 // A text field Edit<number>.
 struct TextField {
   int number;
-  int maxLength;     // the control's character limit
+  int maxLength;     // how many characters may be typed
   const char *start; // start-up text (UTF-8)
   int offset;        // image offset
   int width;         // bytes the image holds for it
@@ -36,12 +35,25 @@ struct TextField {
   bool exactOnly;    // stored only when exactly `width` characters long
 };
 
-// A check box CheckBox<number> as one bit (or, for bitMask 0, the whole byte 1/0).
+// A check box CheckBox<number> as one bit (or, for bit -1, the whole byte 1/0).
 struct CheckField {
   int number;
   int offset;
   int bit;           // -1: the byte is 1 when checked, else 0
 };
+
+inline constexpr int kSpinCount = 83;    // SpinEdit1..SpinEdit83
+inline constexpr int kTextCount = 28;    // Edit1..Edit28
+inline constexpr int kCheckCount = 24;   // CheckBox1..CheckBox24
+inline constexpr int kAnalogInputCount = 8;
+
+// The spin fields of analog input a (0..7). Input 8's low end of the measured range is
+// SpinEdit67, not SpinEdit35, which belongs to the reaction delays.
+constexpr int signalMinSpin(int a) { return 12 + a; }
+constexpr int signalMaxSpin(int a) { return 20 + a; }
+constexpr int rangeMinSpin(int a) { return a < 7 ? 28 + a : 67; }
+constexpr int rangeMaxSpin(int a) { return 68 + a; }
+constexpr int unitsEdit(int a) { return 21 + a; }
 
 std::span<const SpinField> spinFields();
 std::span<const TextField> textFields();
@@ -49,10 +61,5 @@ std::span<const CheckField> checkFields();
 
 const SpinField *spinField(int number);
 const TextField *textField(int number);
-
-// The two mode-change radio groups share one byte: bit 0 for the TM key, bit 1 for SMS.
-inline constexpr int kModeChangeRightsOffset = 3661;
-inline constexpr int kSmsCentreOffset = 3849;
-inline constexpr int kSmsCentreWidth = 16;
 
 }  // namespace controls

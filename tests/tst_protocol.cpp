@@ -1,0 +1,349 @@
+// The link's protocol against the in-process controller, in virtual time: the handshake, the
+// dispatcher's replies, the watchdog's periods and reasons, and both image transfers with the
+// controller's faults.
+#include <QtTest>
+
+#include <QLocale>
+#include <QSignalSpy>
+
+#include "FakeController.h"
+
+namespace {
+
+korvel::Options faults(std::initializer_list<const char *> specs) {
+  korvel::Options o;
+  for (const char *s : specs) {
+    std::string error;
+    const auto f = korvel::parseFault(s, &error);
+    if (!f) qFatal("bad fault %s: %s", s, error.c_str());
+    o.faults.push_back(*f);
+  }
+  return o;
+}
+
+// An image with a valid checksum whose bytes all differ from their neighbours' positions.
+ConfigImageBytes patternImage(int salt) {
+  ConfigImageBytes img{};
+  std::uint8_t sum = 0;
+  for (int i = 0; i < 4122; ++i) {
+    img[std::size_t(i)] = std::uint8_t((i * 7 + salt) % 251);
+    sum = std::uint8_t(sum + img[std::size_t(i)]);
+  }
+  img[4122] = sum;
+  return img;
+}
+
+QByteArray bytesOf(const ConfigImageBytes &img) {
+  return QByteArray(reinterpret_cast<const char *>(img.data()), qsizetype(img.size()));
+}
+
+}  // namespace
+
+class TstProtocol : public QObject {
+  Q_OBJECT
+
+private slots:
+  void handshakeAndLaterVersionLines();
+  void identifiersKeyAndStrayLines();
+  void clockInRussianFormsWhateverTheLocale();
+  void watchdogPeriodsAndReasons();
+  void writeConfirmedRefusedAndRejected();
+  void strayAndDoubledBytesDuringAWrite();
+  void readWholeInOneBurstAndCutShort();
+  void deviceGoneOrWriteFailedMidTransfer();
+};
+
+void TstProtocol::handshakeAndLaterVersionLines() {
+  FakeRig rig(faults({"inject:ID:3:Ver.3.01"}));
+  QSignalSpy connected(&rig.link, &TLink::connected);
+  QVERIFY(rig.connect());
+  QCOMPARE(rig.takeWritten(), QByteArray("BYE\r\nPC\r\nPC_OK\r\n"));
+  QCOMPARE(connected.size(), 1);
+  QCOMPARE(connected[0][0].toString(), QStringLiteral("2.10\r\n"));   // up to 8 characters
+
+  // A version line in the middle of another exchange repeats the handshake and ends it.
+  rig.link.readSensorIds();
+  rig.advance(100);
+  QCOMPARE(connected.size(), 2);
+  QCOMPARE(connected[1][0].toString(), QStringLiteral("3.01\r\n"));
+  QCOMPARE(rig.link.mode(), LinkMode::PC);
+  QVERIFY(rig.takeWritten().endsWith("PC_OK\r\n"));
+}
+
+void TstProtocol::identifiersKeyAndStrayLines() {
+  {
+    FakeRig rig(faults({"inject:ID:3:ATI", "unsolicited:50:SAVE_OK"}));
+    QSignalSpy shown(&rig.link, &TLink::lineShown);
+    QSignalSpy confirmed(&rig.link, &TLink::saveConfirmed);
+    QVERIFY(rig.connect());
+    rig.advance(100);   // the stray "SAVE_OK" in "PC" is only shown
+    QCOMPARE(shown.last()[0].toString(), QStringLiteral("SAVE_OK\r\n"));
+    QCOMPARE(confirmed.size(), 0);
+    QCOMPARE(rig.link.mode(), LinkMode::PC);
+
+    QSignalSpy ids(&rig.link, &TLink::sensorIdRead);
+    rig.takeWritten();
+    rig.link.readSensorIds();
+    rig.advance(100);
+    // "ATI" among the identifiers is answered and does not count as one; 2 and 5 are absent.
+    QVERIFY(rig.takeWritten().startsWith("ID\r\nPC\r\n"));
+    QCOMPARE(ids.size(), 8);
+    for (int n = 1; n <= 8; ++n) {
+      QCOMPARE(ids[n - 1][0].toInt(), n);
+      QCOMPARE(ids[n - 1][1].toString().isEmpty(), n == 2 || n == 5);
+    }
+    QCOMPARE(ids[0][1].toString(), QStringLiteral("28FF4A1B02160345"));
+    QCOMPARE(rig.link.mode(), LinkMode::PC);
+    QVERIFY(!rig.link.watchdog()->isActive());
+  }
+  {
+    // Five identifier lines: "ID" stays with no watchdog; later lines are identifiers 6..8.
+    FakeRig rig(faults({"cut:ID:5"}));
+    QSignalSpy ids(&rig.link, &TLink::sensorIdRead);
+    QSignalSpy expired(&rig.link, &TLink::watchdogExpired);
+    QVERIFY(rig.connect());
+    rig.link.readSensorIds();
+    rig.advance(10000);
+    QCOMPARE(ids.size(), 5);
+    QCOMPARE(rig.link.mode(), LinkMode::ID);
+    QCOMPARE(expired.size(), 0);
+    rig.link.ApdDataPacket1StringPacket("28FF000000000006\r\n");
+    QCOMPARE(ids.last()[0].toInt(), 6);
+  }
+  {
+    // The key asked twice: the first reply fills the field, the second is ignored.
+    FakeRig rig(faults({"late:TM:20"}));
+    QSignalSpy key(&rig.link, &TLink::masterKeyRead);
+    QVERIFY(rig.connect());
+    rig.link.readMasterKey();
+    rig.link.readMasterKey();
+    rig.advance(500);
+    QCOMPARE(key.size(), 1);
+    QCOMPARE(key[0][0].toString(), QStringLiteral("0A00001B2C3D4E5F"));
+    QCOMPARE(rig.link.mode(), LinkMode::PC);
+  }
+}
+
+void TstProtocol::clockInRussianFormsWhateverTheLocale() {
+  const QLocale before;
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  for (const auto &[time, line] : {std::pair{QTime(9, 5, 7), QByteArray("9:05:07\r\n08.12.26\r\n")},
+                                   std::pair{QTime(0, 0, 0), QByteArray("0:00:00\r\n08.12.26\r\n")}}) {
+    FakeRig rig;
+    rig.link.localTime = [t = time] { return QDateTime(QDate(2026, 12, 8), t); };
+    QSignalSpy date(&rig.link, &TLink::dateReported);
+    QVERIFY(rig.connect());
+    rig.takeWritten();
+    rig.link.setControllerClock();
+    rig.advance(200);
+    QCOMPARE(rig.takeWritten(), "TIME\r\n" + line);
+    QCOMPARE(date.size(), 1);
+    QCOMPARE(date[0][0].toString(), QStringLiteral("08.12.26"));
+    QCOMPARE(date[0][1].toString().left(5), time.toString(QStringLiteral("HH:mm")));
+    QCOMPARE(rig.link.mode(), LinkMode::PC);
+  }
+  QLocale::setDefault(before);
+}
+
+void TstProtocol::watchdogPeriodsAndReasons() {
+  struct Case {
+    const char *fault;
+    std::function<void(TLink &)> command;
+    int quietMs;           // nothing may fire before this, counted from the command
+    WatchdogReason reason;
+  };
+  const Case cases[] = {
+      {"silent:TM", [](TLink &l) { l.readMasterKey(); }, 1000, WatchdogReason::NoReply},
+      {"silent:TIME", [](TLink &l) { l.setControllerClock(); }, 1000, WatchdogReason::NoReply},
+      {"no-echo:SAVE", [](TLink &l) { l.startWrite(); }, 5000, WatchdogReason::NoReply},
+      {"no-echo:LOAD", [](TLink &l) { l.startRead(); }, 5000, WatchdogReason::NoReply},
+      // Echo, then no byte: 1000 ms from the echo.
+      {"stop-after:0:SAVE", [](TLink &l) { l.startWrite(); }, 1000, WatchdogReason::TransferStalled},
+      {"stop-after:0:LOAD", [](TLink &l) { l.startRead(); }, 1000, WatchdogReason::TransferStalled},
+      // Every byte acknowledged, no confirmation: 3000 ms from the last acknowledgement.
+      {"no-save-reply", [](TLink &l) { l.startWrite(); }, 3000, WatchdogReason::SaveUnconfirmed},
+  };
+  for (const Case &c : cases) {
+    FakeRig rig(faults({c.fault}));
+    QSignalSpy expired(&rig.link, &TLink::watchdogExpired);
+    QVERIFY(rig.connect());
+    c.command(rig.link);
+    // Run until the last thing heard, then exactly the period must pass in silence.
+    std::int64_t lastHeard = rig.clock.nowMs();
+    QObject::connect(&rig.link, &TLink::lineShown, [&] { lastHeard = rig.clock.nowMs(); });
+    QObject::connect(&rig.link, &TLink::transferProgress, [&] { lastHeard = rig.clock.nowMs(); });
+    for (int i = 0; i < 20000 && expired.isEmpty(); ++i) rig.advance(1);
+    QVERIFY2(expired.size() == 1, c.fault);
+    QCOMPARE(rig.clock.nowMs() - lastHeard, c.quietMs);
+    QCOMPARE(expired[0][0].value<WatchdogReason>(), c.reason);
+    QCOMPARE(rig.link.mode(), LinkMode::PC);
+    QVERIFY(rig.link.lineMatcher().armed());
+    if (c.reason != WatchdogReason::SaveUnconfirmed) QVERIFY(!rig.link.byteMatcher().armed());
+    QVERIFY(!rig.link.transferActive());
+    QVERIFY(!rig.link.watchdog()->isActive());
+  }
+  {
+    // A state request's 7000 ms stays the period for the clock command that follows.
+    FakeRig rig(faults({"silent"}));
+    QSignalSpy expired(&rig.link, &TLink::watchdogExpired);
+    QVERIFY(rig.connect());
+    rig.link.requestStatus();
+    rig.advance(7000);
+    QCOMPARE(expired.size(), 1);
+    QCOMPARE(expired[0][0].value<WatchdogReason>(), WatchdogReason::StateNoReply);
+    rig.link.setControllerClock();
+    rig.advance(6999);
+    QCOMPARE(expired.size(), 1);
+    rig.advance(1);
+    QCOMPARE(expired.size(), 2);
+  }
+}
+
+void TstProtocol::writeConfirmedRefusedAndRejected() {
+  {
+    FakeRig rig;
+    QSignalSpy confirmed(&rig.link, &TLink::saveConfirmed);
+    QSignalSpy expired(&rig.link, &TLink::watchdogExpired);
+    QSignalSpy progress(&rig.link, &TLink::transferProgress);
+    QSignalSpy active(&rig.link, &TLink::transferActiveChanged);
+    QVERIFY(rig.connect());
+    for (int round = 0; round < 2; ++round) {   // a second write right after the first
+      rig.takeWritten();
+      rig.link.outgoing = patternImage(round);
+      rig.link.startWrite();
+      rig.advance(20000);
+      QCOMPARE(rig.takeWritten(), "SAVE\r\n" + bytesOf(rig.link.outgoing) + QByteArray(1, '\0'));
+      QCOMPARE(rig.io->core.lastReceived(), rig.link.outgoing);
+      QCOMPARE(confirmed.size(), round + 1);
+      QCOMPARE(rig.link.mode(), LinkMode::PC);
+    }
+    QCOMPARE(expired.size(), 0);
+    QCOMPARE(progress.last()[0].toInt(), 106);
+    QCOMPARE(active.size(), 4);   // on and off, twice
+  }
+  {
+    FakeRig rig(faults({"err2"}));
+    QSignalSpy failed(&rig.link, &TLink::saveFailed);
+    QSignalSpy expired(&rig.link, &TLink::watchdogExpired);
+    QVERIFY(rig.connect());
+    rig.link.startWrite();
+    rig.advance(20000);
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(expired.size(), 0);
+  }
+  {
+    // "e" for byte 100: bytes 0..100 went out, the byte phase ends at once, and the still
+    // running watchdog reports 3000 ms later.
+    FakeRig rig(faults({"refuse-byte:100"}));
+    QSignalSpy refused(&rig.link, &TLink::writeRefused);
+    QSignalSpy expired(&rig.link, &TLink::watchdogExpired);
+    QVERIFY(rig.connect());
+    rig.takeWritten();
+    rig.link.startWrite();
+    rig.advance(50);
+    QCOMPARE(refused.size(), 1);
+    QCOMPARE(rig.takeWritten().size(), 6 + 101);
+    QCOMPARE(rig.link.mode(), LinkMode::PC);
+    QVERIFY(rig.link.lineMatcher().armed() && !rig.link.byteMatcher().armed());
+    rig.advance(2940);   // 2990 ms after the refusal
+    QCOMPARE(expired.size(), 0);
+    rig.advance(20);
+    QCOMPARE(expired.size(), 1);
+    QCOMPARE(expired[0][0].value<WatchdogReason>(), WatchdogReason::TransferStalled);
+  }
+  {
+    // "ERR2" in place of the echo ends the write: the window must be given back.
+    FakeRig rig(faults({"reply:SAVE:ERR2"}));
+    QSignalSpy failed(&rig.link, &TLink::saveFailed);
+    QVERIFY(rig.connect());
+    rig.link.startWrite();
+    rig.advance(100);
+    QCOMPARE(failed.size(), 1);
+    QVERIFY(!rig.link.transferActive());
+    QVERIFY(!rig.link.watchdog()->isActive());
+  }
+}
+
+void TstProtocol::strayAndDoubledBytesDuringAWrite() {
+  // A stray byte between acknowledgements advances nothing: the controller still receives the
+  // image byte for byte and confirms it.
+  FakeRig rig(faults({"stray-before-ack:50", "stray-before-ack:2000:x", "ack-delay:1"}));
+  QSignalSpy confirmed(&rig.link, &TLink::saveConfirmed);
+  QVERIFY(rig.connect());
+  rig.link.outgoing = patternImage(3);
+  rig.link.startWrite();
+  rig.advance(30000);
+  QCOMPARE(rig.io->core.lastReceived(), rig.link.outgoing);
+  QCOMPARE(confirmed.size(), 1);
+}
+
+void TstProtocol::readWholeInOneBurstAndCutShort() {
+  {
+    // Echo, 4123 bytes and "LOAD_OK" in one burst: all stored from the first byte after the
+    // echo's CR LF, the image handed over, then "LOAD_OK" ends the exchange.
+    FakeRig rig({}, patternImage(9));
+    QList<LinkMode> modeAtImage;
+    QObject::connect(&rig.link, &TLink::imageReceived, [&] { modeAtImage << rig.link.mode(); });
+    QVERIFY(rig.connect());
+    rig.link.startRead();
+    rig.advance(1);
+    QCOMPARE(modeAtImage, QList<LinkMode>{LinkMode::LOAD});
+    QCOMPARE(rig.link.incoming, patternImage(9));
+    QCOMPARE(rig.link.mode(), LinkMode::PC);
+    QVERIFY(!rig.link.watchdog()->isActive());
+    QVERIFY(!rig.link.transferActive());
+  }
+  {
+    // Stopped at 4000: the 4000 new bytes, then what was there before; no image handed over.
+    FakeRig rig(faults({"stop-after:4000:LOAD"}), patternImage(9));
+    QSignalSpy received(&rig.link, &TLink::imageReceived);
+    QVERIFY(rig.connect());
+    rig.link.incoming = patternImage(200);
+    rig.link.startRead();
+    rig.advance(5000);
+    QCOMPARE(received.size(), 0);
+    const ConfigImageBytes sent = patternImage(9), old = patternImage(200);
+    QVERIFY(std::equal(sent.begin(), sent.begin() + 4000, rig.link.incoming.begin()));
+    QVERIFY(std::equal(old.begin() + 4000, old.end(), rig.link.incoming.begin() + 4000));
+  }
+}
+
+void TstProtocol::deviceGoneOrWriteFailedMidTransfer() {
+  for (const char *fault : {"vanish:SAVE:2000", "vanish:LOAD:2000"}) {
+    FakeRig rig(faults({fault}));
+    QSignalSpy lost(&rig.link, &TLink::portLost);
+    QSignalSpy expired(&rig.link, &TLink::watchdogExpired);
+    QVERIFY(rig.connect());
+    if (QByteArray(fault).contains("SAVE"))
+      rig.link.startWrite();
+    else
+      rig.link.startRead();
+    rig.advance(50);
+    QCOMPARE(lost.size(), 1);
+    QVERIFY(!rig.link.portOpen());
+    QCOMPARE(rig.link.mode(), LinkMode::PC);
+    QVERIFY(!rig.link.transferActive());
+    rig.advance(10000);
+    QCOMPARE(expired.size(), 0);   // ended at once, not by the watchdog
+  }
+  {
+    FakeRig rig(faults({"ack-delay:1"}));
+    QSignalSpy failed(&rig.link, &TLink::exchangeFailed);
+    QSignalSpy expired(&rig.link, &TLink::watchdogExpired);
+    QVERIFY(rig.connect());
+    rig.link.startWrite();
+    rig.advance(100);
+    rig.io->failWrites = true;
+    rig.advance(5);
+    QCOMPARE(failed.size(), 1);
+    QVERIFY(!failed[0][0].toString().isEmpty());
+    QCOMPARE(rig.link.mode(), LinkMode::PC);
+    QVERIFY(!rig.link.transferActive());
+    QVERIFY(rig.link.lineMatcher().armed() && !rig.link.byteMatcher().armed());
+    rig.advance(10000);
+    QCOMPARE(expired.size(), 0);
+  }
+}
+
+QTEST_GUILESS_MAIN(TstProtocol)
+#include "tst_protocol.moc"

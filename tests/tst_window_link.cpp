@@ -1,0 +1,143 @@
+// The main window on the in-process controller: what the operator sees at each end of an
+// exchange — the progress window, the window's own state, and the messages.
+#include <QtTest>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTreeWidgetItem>
+
+#include "FakeController.h"
+#include "app/Unit5.h"
+#include "editor/Unit1.h"
+#include "testsupport.h"
+
+using testsupport::ModalWatcher;
+
+namespace {
+
+korvel::Options faults(std::initializer_list<const char *> specs) {
+  korvel::Options o;
+  for (const char *s : specs) o.faults.push_back(*korvel::parseFault(s));
+  return o;
+}
+
+// A main window on the fake controller, connected.
+struct Window {
+  explicit Window(korvel::Options options = {}) : rig(std::move(options)) {
+    Progress = new TProgress;
+    w = new TQuorlan(nullptr, &rig.link);
+    Quorlan = w;
+    w->show();
+    for (int i = 0; i < 300 && w->LinkMode() != LinkMode::PC; ++i) rig.advance(10);
+  }
+  ~Window() {
+    delete w;
+    Quorlan = nullptr;
+    delete Progress;
+    Progress = nullptr;
+  }
+  bool settled() const { return w->isEnabled() && !Progress->isVisible(); }
+
+  FakeRig rig;
+  TQuorlan *w;
+};
+
+}  // namespace
+
+class TstWindowLink : public QObject {
+  Q_OBJECT
+
+private slots:
+  void initTestCase() { testsupport::isolateRuntimeDir(); }
+
+  void connectsAndWritesWithProgress() {
+    Window win;
+    QCOMPARE(win.w->Label39->text(), QStringLiteral("Соединение установленно"));
+    QVERIFY(win.w->N5->menuAction()->isEnabled());
+    win.rig.takeWritten();
+    QList<std::pair<QString, int>> seen;
+    QObject::connect(&win.rig.link, &TLink::transferProgress, [&](int) {
+      if (seen.isEmpty() || seen.last().second != Progress->position())
+        seen.append({Progress->text(), Progress->position()});
+    });
+    win.w->N6->trigger();
+    QVERIFY(!win.w->isEnabled());
+    QVERIFY(Progress->isVisible());
+    win.rig.advance(20000);
+    QVERIFY(win.settled());
+    QCOMPARE(win.rig.io->core.lastReceived(), win.w->OutgoingImage);
+    QCOMPARE(seen.first(), (std::pair{QStringLiteral("Сохранение"), 0}));
+    QCOMPARE(seen.last().second, 100);
+    QCOMPARE(seen.size(), 101);   // the bar moved a step at a time, never back
+  }
+
+  void refusedThresholdSendsNothing() {
+    Window win;
+    ModalWatcher boxes;
+    win.w->treeNode(2, 2)->setText(0, QStringLiteral("Порог 1,2,3"));
+    win.rig.takeWritten();
+    win.w->N6->trigger();
+    QTRY_COMPARE(boxes.boxes.size(), 1);
+    QVERIFY(boxes.boxes[0].text.contains(QStringLiteral("АЦП 1")));
+    QVERIFY(win.rig.takeWritten().isEmpty());
+    QCOMPARE(win.w->LinkMode(), LinkMode::PC);
+    QVERIFY(win.settled());
+  }
+
+  void everyFailureGivesTheWindowBack() {
+    struct Case {
+      const char *fault;
+      bool read;
+      std::int64_t runMs;
+      QString message;
+    };
+    const Case cases[] = {
+        {"no-echo:SAVE", false, 5000, QStringLiteral("Контроллер не ответил")},
+        {"stop-after:10:LOAD", true, 3100, QStringLiteral("Ошибка передачи")},
+        {"no-save-reply", false, 3100, QStringLiteral("Ошибка сохранения")},
+        {"err2", false, 100, QStringLiteral("Ошибка CRC")},
+        {"reply:SAVE:ERR2", false, 100, QStringLiteral("Ошибка CRC")},
+        {"vanish:SAVE:1000", false, 100, QStringLiteral("Связь с портом потеряна")},
+        {"vanish:LOAD:1000", true, 100, QStringLiteral("Связь с портом потеряна")},
+    };
+    for (const Case &c : cases) {
+      Window win(faults({c.fault}));
+      ModalWatcher boxes;
+      (c.read ? win.w->N7 : win.w->N6)->trigger();
+      QVERIFY(!win.w->isEnabled());
+      win.rig.advance(c.runMs);
+      QTRY_COMPARE(boxes.boxes.size(), 1);
+      QVERIFY2(boxes.boxes[0].text == c.message, c.fault);
+      QVERIFY2(win.settled(), c.fault);
+    }
+    {
+      // A refused byte gives the window back at once; the message follows 3 s later.
+      Window win(faults({"refuse-byte:100"}));
+      ModalWatcher boxes;
+      win.w->N6->trigger();
+      win.rig.advance(100);
+      QVERIFY(win.settled());
+      QTest::qWait(50);
+      QCOMPARE(boxes.boxes.size(), 0);
+      win.rig.advance(3000);
+      QTRY_COMPARE(boxes.boxes.size(), 1);
+      QCOMPARE(boxes.boxes[0].text, QStringLiteral("Ошибка передачи"));
+    }
+  }
+
+  void controllerTextsArePlain() {
+    Window win(faults({"reply:TM:<b>x</b>", "reply:ID:<i>1</i>"}));
+    win.w->Button1Click();
+    win.rig.advance(100);
+    win.w->Button3Click();
+    win.rig.advance(100);
+    QCOMPARE(win.w->Edit12->text(), QStringLiteral("<b>x</b>"));
+    QCOMPARE(win.w->Edit(13)->text(), QStringLiteral("<i>1</i>"));
+    QCOMPARE(win.w->Label41->textFormat(), Qt::PlainText);
+    QCOMPARE(win.w->Label40->textFormat(), Qt::PlainText);
+  }
+};
+
+QTEST_MAIN(TstWindowLink)
+#include "tst_window_link.moc"
