@@ -83,6 +83,9 @@ bool TQtSerialIo::open(const QString &device) {
   // failure of the open.
   port_->setDataTerminalReady(false);
   port_->setRequestToSend(false);
+  // Announcements that piled up before the port was ours would each be answered, and every
+  // answer brings another version line, which ends whatever exchange is running by then.
+  port_->clear(QSerialPort::Input);
   port_->clearError();
   askLowLatency();
   lastError_.clear();

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "ControllerCore.h"
+#include "soak.h"
 
 using korvel::ControllerCore;
 using korvel::Options;
@@ -16,13 +17,7 @@ namespace {
 
 constexpr double kC = korvel::kCharMs;
 
-std::uint32_t testSeed() {
-  bool ok = false;
-  const std::uint32_t env = qEnvironmentVariable("KORVEL_TEST_SEED").toUInt(&ok);
-  const std::uint32_t seed = ok ? env : std::random_device{}();
-  qInfo("seed %u (set KORVEL_TEST_SEED to repeat)", seed);
-  return seed;
-}
+std::uint32_t testSeed() { return soak::seed("controller core"); }
 
 std::optional<Options> withFaults(const QStringList &specs, bool pace = false) {
   Options o;

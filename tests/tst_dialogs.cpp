@@ -22,6 +22,7 @@
 #include "editor/Unit3.h"
 #include "image/ReactionTrees.h"
 #include "image/ThresholdText.h"
+#include "soak.h"
 #include "testsupport.h"
 
 using testsupport::ModalWatcher;
@@ -161,10 +162,7 @@ private slots:
   void thresholdOkKeepsEveryStoredValue() {
     // The decoder's text for a stored value, opened in the dialog as the tree does, a key
     // pressed without typing, OK: the caption must read back as the same value.
-    bool given = false;
-    quint32 used = qEnvironmentVariable("QUORLAN_TEST_SEED").toUInt(&given);
-    if (!given) used = QRandomGenerator::global()->generate();
-    qInfo("seed %u (QUORLAN_TEST_SEED=%u repeats it)", used, used);
+    const quint32 used = soak::seed("stored floats");
     QRandomGenerator rng(used);
     const float inf = std::numeric_limits<float>::infinity();
     const float fixed[] = {123456790000.0f, 1e-5f, 1.5e-5f, 1e20f, -0.0f, inf, -inf,
@@ -175,7 +173,7 @@ private slots:
     w->TreeView2->setCurrentItem(lower);
     w->DialogTarget = 2;
     ModalWatcher watcher;
-    constexpr int kRandom = 5000;
+    const int kRandom = soak::rounds(5000);
     for (int i = 0; i < int(std::size(fixed)) + kRandom; ++i) {
       float f = 0;
       if (i < int(std::size(fixed))) f = fixed[i];

@@ -25,6 +25,7 @@
 #include "image/Checksum.h"
 #include "image/Cp1251.h"
 #include "image/ThresholdText.h"
+#include "soak.h"
 #include "testsupport.h"
 
 using testsupport::ModalWatcher;
@@ -650,8 +651,8 @@ void TestImageCodec::randomEditor(QRandomGenerator &rng) {
 }
 
 void TestImageCodec::randomEditorsRoundTrip() {
-  QRandomGenerator rng(20240611);
-  constexpr int kRounds = 60;
+  QRandomGenerator rng(soak::seed("round trips"));
+  const int kRounds = soak::rounds(60);
   for (int round = 0; round < kRounds; ++round) {
     randomEditor(rng);
     const ConfigImageBytes first = encode(w);
@@ -742,8 +743,8 @@ ConfigImageBytes TestImageCodec::normalised(const ConfigImageBytes &in) {
 }
 
 void TestImageCodec::randomImagesNeverCrashAndReencode() {
-  QRandomGenerator rng(7);
-  for (int round = 0; round < 40; ++round) {
+  QRandomGenerator rng(soak::seed("random images"));
+  for (int round = 0, n = soak::rounds(40); round < n; ++round) {
     auto freshWindow = newWindow();
     TQuorlan &fresh = *freshWindow;
     ConfigImageBytes img;

@@ -16,6 +16,7 @@
 #include "image/ImageNumbers.h"
 #include "image/ImageText.h"
 #include "image/ThresholdText.h"
+#include "soak.h"
 
 namespace {
 
@@ -83,7 +84,8 @@ void TestImagePure::checksumCases() {
 
 void TestImagePure::checksumRefusesEverySingleByteChange() {
   ConfigImageBytes image{};
-  auto *rng = QRandomGenerator::global();
+  QRandomGenerator seeded(soak::seed(__func__));
+  auto *rng = &seeded;
   for (auto &b : image) b = std::uint8_t(rng->bounded(256));
   storeChecksum(image);
   QVERIFY(checksumMatches(image));
@@ -290,8 +292,9 @@ void TestImagePure::specialValues() {
 }
 
 void TestImagePure::randomFloatsSurviveTextAndBack() {
-  auto *rng = QRandomGenerator::global();
-  for (int i = 0; i < 200000; ++i) {
+  QRandomGenerator seeded(soak::seed(__func__));
+  auto *rng = &seeded;
+  for (int i = 0, n = soak::rounds(200000); i < n; ++i) {
     std::uint32_t b = rng->generate();
     if (i % 4 == 1) b = std::bit_cast<std::uint32_t>(float(rng->bounded(-20000, 20000)) / 100.0f);
     if (i % 4 == 2) b = std::bit_cast<std::uint32_t>(float(rng->bounded(-10000, 10000)) / 8.0f);
@@ -310,10 +313,11 @@ void TestImagePure::randomFloatsSurviveTextAndBack() {
 
 void TestImagePure::randomDialogTextsMatchReference() {
   // Texts of the dialog's alphabet, up to its 10 characters, plus exponent forms.
-  auto *rng = QRandomGenerator::global();
+  QRandomGenerator seeded(soak::seed(__func__));
+  auto *rng = &seeded;
   const QString alphabet = QStringLiteral("0123456789,-E");
   int numbers = 0;
-  for (int i = 0; i < 100000; ++i) {
+  for (int i = 0, n = soak::rounds(100000); i < n; ++i) {
     QString t;
     const int len = int(rng->bounded(11));
     for (int c = 0; c < len; ++c) t.append(alphabet[int(rng->bounded(i % 3 ? 12 : 13))]);
