@@ -82,8 +82,8 @@ public:
   QWidget *treePage1 = nullptr, *treePage2 = nullptr, *treePage3 = nullptr;
   // == trees region (editor/Unit1_trees.cpp) ==
   QTreeWidget *TreeView1 = nullptr, *TreeView2 = nullptr, *TreeView3 = nullptr;
-  void buildTrees();        // creation step 8: builds the three trees into treePage1..3
-  void selectFirstNodes();  // creation step 10
+  void buildTrees();        // builds the three trees into treePage1..3, once
+  void selectFirstNodes();  // the first node of each tree selected, as at start-up
   QTreeWidget *tree(int n) const;                       // 1..3
   QTreeWidgetItem *treeNode(int tree, int index) const; // absolute pre-order index
   QTreeWidgetItem *selectedNode(int tree) const;        // the node menus and dialogs act on

@@ -145,7 +145,7 @@ TTreeView *buildTree(TQuorlan *w, int tree, QWidget *page, const std::vector<QIc
   return v;
 }
 
-// The Algorithms of a context request, shared by the three trees.
+// What a context request does, shared by the three trees.
 void contextPopup(TQuorlan *w, int tree, const QPoint &mousePos) {
   TTreeView *v = view(w, tree);
   if (!v) return;

@@ -19,10 +19,10 @@ constexpr double kC = korvel::kCharMs;
 
 std::uint32_t testSeed() { return soak::seed("controller core"); }
 
-std::optional<Options> withFaults(const QStringList &specs, bool pace = false) {
+std::optional<Options> withFaults(const QStringList &names, bool pace = false) {
   Options o;
   o.pace = pace;
-  for (const QString &s : specs) {
+  for (const QString &s : names) {
     std::string why;
     const auto f = korvel::parseFault(s.toStdString(), &why);
     if (!f) {

@@ -10,9 +10,9 @@
 
 namespace {
 
-korvel::Options faults(std::initializer_list<const char *> specs) {
+korvel::Options faults(std::initializer_list<const char *> names) {
   korvel::Options o;
-  for (const char *s : specs) {
+  for (const char *s : names) {
     std::string error;
     const auto f = korvel::parseFault(s, &error);
     if (!f) qFatal("bad fault %s: %s", s, error.c_str());

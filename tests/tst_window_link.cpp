@@ -16,9 +16,9 @@ using testsupport::ModalWatcher;
 
 namespace {
 
-korvel::Options faults(std::initializer_list<const char *> specs) {
+korvel::Options faults(std::initializer_list<const char *> names) {
   korvel::Options o;
-  for (const char *s : specs) o.faults.push_back(*korvel::parseFault(s));
+  for (const char *s : names) o.faults.push_back(*korvel::parseFault(s));
   return o;
 }
 

@@ -199,19 +199,19 @@ constexpr long kMaxDelayMs = 3600000;
 
 }  // namespace
 
-std::optional<FaultSwitch> parseFault(std::string_view spec, std::string *error) {
+std::optional<FaultSwitch> parseFault(std::string_view text, std::string *error) {
   auto fail = [&](const std::string &why) -> std::optional<FaultSwitch> {
     if (error) *error = why;
     return std::nullopt;
   };
-  const std::size_t colon = spec.find(':');
-  const std::string_view name = spec.substr(0, colon);
+  const std::size_t colon = text.find(':');
+  const std::string_view name = text.substr(0, colon);
   const FaultName *def = nullptr;
   for (const FaultName &f : kFaultNames)
     if (name == f.name) def = &f;
   if (!def) return fail("unknown fault \"" + std::string(name) + "\"");
   FaultSwitch sw{def->fault, -1, 0, {}, {}};
-  std::string_view rest = colon == std::string_view::npos ? std::string_view() : spec.substr(colon + 1);
+  std::string_view rest = colon == std::string_view::npos ? std::string_view() : text.substr(colon + 1);
   bool more = colon != std::string_view::npos;
   bool optional = false;
   for (const char *a = def->args; *a; ++a) {

@@ -63,7 +63,7 @@ struct FaultSwitch {
 
 // "NAME[:ARG...]" as the command line takes it, e.g. "inject:ID:3:ATI"; the last argument
 // takes the rest of the text, so it may hold ':'. Reply lines are separated by ';' here.
-std::optional<FaultSwitch> parseFault(std::string_view spec, std::string *error = nullptr);
+std::optional<FaultSwitch> parseFault(std::string_view text, std::string *error = nullptr);
 // The spellings parseFault takes, one per line, for --help.
 const char *faultHelp();
 

@@ -58,9 +58,9 @@ void usage(FILE *f) {
       "  --status-lines N     send only N of the 19 STATUS lines\n"
       "  --id-lines N         send only N of the ID lines\n"
       "  --silent             complete the handshake, then answer no command at all\n"
-      "  --fault SPEC         one more fault, repeatable; SPEC is one of (K a byte position or\n"
+      "  --fault FAULT        one more fault, repeatable; FAULT is one of (K a byte position or\n"
       "                       line count, N milliseconds, C a command line such as TM or\n"
-      "                       \"SEND RS-485\", T text to the end of SPEC):\n",
+      "                       \"SEND RS-485\", T text to the end of FAULT):\n",
       f);
   std::fputs(korvel::faultHelp(), f);
   std::fputs(
