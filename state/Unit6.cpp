@@ -1,5 +1,8 @@
 #include "state/Unit6.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -386,7 +389,14 @@ void TForm6::N9Click() {
     showText(Edit(n + 8), QStringLiteral("N/A"));
   }
   Edit(17)->clear();
-  if (!isVisible()) show();
+  if (isVisible()) return;
+  // The first time in the middle of the screen; afterwards where the operator left it.
+  if (!placed_) {
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+      move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    placed_ = true;
+  }
+  show();
 }
 
 // Each command disables its button before the link sends: a send that fails reports the

@@ -60,6 +60,7 @@ private:
   void setLog(const QString &request, const QString &reply);
 
   TLink *link_;
+  bool placed_ = false;
   std::array<QCheckBox *, 18> checkBoxes_{};
   std::array<QLineEdit *, 20> edits_{};
   // Hold the controls that must not talk to the controller while an image transfer runs.
