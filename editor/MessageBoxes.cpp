@@ -1,6 +1,7 @@
 #include "editor/MessageBoxes.h"
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
 
@@ -37,7 +38,12 @@ private:
 
 void errorBox(QWidget *owner, const QString &text, const QString &detail) {
   TPlacedBox box(QMessageBox::Critical, QStringLiteral("Ошибка"), text, owner);
-  if (!detail.isEmpty()) box.setInformativeText(detail);
+  if (!detail.isEmpty()) {
+    box.setInformativeText(detail);
+    // The detail carries file names and the system's or the controller's words: never markup.
+    if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+      label->setTextFormat(Qt::PlainText);
+  }
   box.exec();
 }
 

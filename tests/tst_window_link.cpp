@@ -5,10 +5,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTreeWidgetItem>
 
 #include "FakeController.h"
 #include "app/Unit5.h"
+#include "editor/MessageBoxes.h"
 #include "editor/Unit1.h"
 #include "testsupport.h"
 
@@ -124,6 +126,20 @@ private slots:
       QTRY_COMPARE(boxes.boxes.size(), 1);
       QCOMPARE(boxes.boxes[0].text, QStringLiteral("Ошибка передачи"));
     }
+  }
+
+  void markupInADetailStaysText() {
+    Window win;
+    QString format;
+    QTimer::singleShot(0, [&] {
+      auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+      if (!box) return;
+      if (auto *l = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        format = l->textFormat() == Qt::PlainText ? QStringLiteral("plain") : QStringLiteral("rich");
+      box->done(0);
+    });
+    errorBox(win.w, QStringLiteral("Ошибка"), QStringLiteral("<b>/tmp/x<br>y</b>"));
+    QCOMPARE(format, QStringLiteral("plain"));
   }
 
   void controllerTextsArePlain() {
