@@ -220,6 +220,10 @@ void TstProtocol::writeConfirmedRefusedAndRejected() {
     QCOMPARE(expired.size(), 0);
     QCOMPARE(progress.last()[0].toInt(), 106);
     QCOMPARE(active.size(), 4);   // on and off, twice
+    // A stray byte long after the write must not wake the watchdog with the write's reason.
+    const std::uint8_t stray = '?';
+    rig.link.ApdDataPacket2Packet(&stray, 1);
+    QVERIFY(!rig.link.watchdog()->isActive());
   }
   {
     FakeRig rig(faults({"err2"}));
