@@ -63,25 +63,29 @@ int recordOffset(int tree, int block, int event) {
   }
 }
 
-const trees::EventNodes &eventNodes(int tree, int event) {
-  return tree == 1 ? trees::kContactEvents[std::size_t(event)]
-                   : trees::kChannelEvents[std::size_t(event)];
+// Every event of the block at `root`: `each(absolute node indices of its reactions, offset of
+// its record in the image)`.
+template <typename F>
+void forEachEvent(int tree, int root, F &&each) {
+  const int block = root / trees::blockSize(tree);
+  const int events = tree == 1 ? layout::kContactEvents : layout::kChannelEvents;
+  for (int e = 0; e < events; ++e) {
+    const trees::EventNodes &ev = tree == 1 ? trees::kContactEvents[std::size_t(e)]
+                                            : trees::kChannelEvents[std::size_t(e)];
+    each(trees::EventNodes{root + ev.relays, root + ev.phoneSlots, root + ev.message},
+         recordOffset(tree, block, e));
+  }
 }
-
-int eventCount(int tree) { return tree == 1 ? layout::kContactEvents : layout::kChannelEvents; }
 
 class Encoder {
 public:
   Encoder(const ConfigValue &v, ConfigImageBytes &image) : v_(v), image_(image) {}
 
   void reactions(int tree, int root) {
-    const int block = root / trees::blockSize(tree);
-    for (int e = 0; e < eventCount(tree); ++e) {
-      const auto &ev = eventNodes(tree, e);
-      const int record = recordOffset(tree, block, e);
+    forEachEvent(tree, root, [&](const trees::EventNodes &ev, int record) {
       for (int r = 0; r < layout::kRelayCount; ++r) {
         std::uint8_t code = layout::kRelayNone;
-        switch (trees::relayState(v_.caption(tree, root + ev.relays + r))) {
+        switch (trees::relayState(v_.caption(tree, ev.relays + r))) {
           case trees::RelayState::On: code = layout::kRelayOn; break;
           case trees::RelayState::Off: code = layout::kRelayOff; break;
           case trees::RelayState::Unchanged: code = layout::kRelayUnchanged; break;
@@ -90,14 +94,14 @@ public:
         image_[record + layout::kRecordRelays + r] = code;
       }
       for (int s = 0; s < layout::kSlotCount; ++s) {
-        const int target = trees::slotTarget(v_.caption(tree, root + ev.phoneSlots + s));
+        const int target = trees::slotTarget(v_.caption(tree, ev.phoneSlots + s));
         image_[record + layout::kRecordSlots + s] =
             target >= 1 && target <= 9 ? std::uint8_t(layout::kSlotFirstSubscriber + target - 1)
                                        : layout::kSlotEmpty;
       }
       writeText(image_, record + layout::kRecordMessage, layout::kMessageWidth,
-                v_.caption(tree, root + ev.message));
-    }
+                v_.caption(tree, ev.message));
+    });
   }
 
   void spin(int number) {
@@ -145,10 +149,7 @@ public:
   Decoder(const ConfigImageBytes &image, ConfigValue &v) : image_(image), v_(v) {}
 
   void reactions(int tree, int root) {
-    const int block = root / trees::blockSize(tree);
-    for (int e = 0; e < eventCount(tree); ++e) {
-      const auto &ev = eventNodes(tree, e);
-      const int record = recordOffset(tree, block, e);
+    forEachEvent(tree, root, [&](const trees::EventNodes &ev, int record) {
       for (int r = 0; r < layout::kRelayCount; ++r) {
         trees::RelayState state = trees::RelayState::Unknown;
         switch (image_[record + layout::kRecordRelays + r]) {
@@ -157,7 +158,7 @@ public:
           case layout::kRelayUnchanged: state = trees::RelayState::Unchanged; break;
           default: continue;  // an unknown code leaves the caption as it is
         }
-        const int index = root + ev.relays + r;
+        const int index = ev.relays + r;
         v_.setCaption(tree, index, trees::withRelayState(v_.caption(tree, index), state));
       }
       for (int s = 0; s < layout::kSlotCount; ++s) {
@@ -169,12 +170,12 @@ public:
         } else if (code == layout::kSlotDispatcher) {
           text = trees::dispatcherSlotCaption(v_.texts[11]);
         }
-        v_.setCaption(tree, root + ev.phoneSlots + s, text);
+        v_.setCaption(tree, ev.phoneSlots + s, text);
       }
-      v_.setCaption(tree, root + ev.message,
+      v_.setCaption(tree, ev.message,
                     readNonZero(imageField(image_, record + layout::kRecordMessage,
                                            layout::kMessageWidth)));
-    }
+    });
   }
 
   // Thresholds keep their caption's first six characters ("Порог ") and take the stored value.
