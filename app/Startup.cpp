@@ -18,6 +18,8 @@ void createWindows() {
   Form3 = new TForm3;
   Progress = new TProgress;
   Form6 = new TForm6(Quorlan->link());
+  QObject::connect(SMS, &TSMS::textAccepted, Quorlan, &TQuorlan::SMSAccepted);
+  QObject::connect(Form3, &TForm3::valueAccepted, Quorlan, &TQuorlan::Form3Accepted);
   // Only the main window's closing ends the program.
   for (QWidget *w : {static_cast<QWidget *>(SMS), static_cast<QWidget *>(Form3),
                      static_cast<QWidget *>(Progress), static_cast<QWidget *>(Form6)})

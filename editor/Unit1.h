@@ -99,6 +99,10 @@ public:
   void TreeView2ContextPopup(const QPoint &mousePos);
   void TreeView3ContextPopup(const QPoint &mousePos);
   void Edit3KeyUp(QLineEdit *sender);                   // character check of Edit3..Edit11
+  // What the SMS and threshold dialogs report on OK, written into the selected node of the
+  // tree named by DialogTarget.
+  void SMSAccepted(const QString &text);
+  void Form3Accepted(const QString &value);
 public slots:
   void N12Click();  void N13Click();  void N14Click();  void N15Click();  void N16Click();
   void N17Click();  void N18Click();  void N19Click();  void N20Click();  void N21Click();

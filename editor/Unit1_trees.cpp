@@ -191,6 +191,21 @@ void contextPopup(TQuorlan *w, int tree, const QPoint &mousePos) {
   attach->popup(v->viewport()->mapToGlobal(at));
 }
 
+}  // namespace
+
+void TQuorlan::SMSAccepted(const QString &text) {
+  if (QTreeWidgetItem *node = selectedNode(DialogTarget)) node->setText(0, text);
+}
+
+void TQuorlan::Form3Accepted(const QString &value) {
+  // The contact tree has no thresholds: target 1 writes nothing.
+  if (DialogTarget != 2 && DialogTarget != 3) return;
+  if (QTreeWidgetItem *node = selectedNode(DialogTarget))
+    node->setText(0, trees::thresholdCaption(value));
+}
+
+namespace {
+
 // Menu commands act on the selected node of their own tree.
 void clearSlot(TQuorlan *w, int tree) {
   if (QTreeWidgetItem *node = w->selectedNode(tree))

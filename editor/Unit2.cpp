@@ -2,9 +2,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTreeWidgetItem>
 
-#include "editor/Unit1.h"
 
 TSMS *SMS = nullptr;
 
@@ -18,9 +16,7 @@ TSMS::TSMS(QWidget *parent)
 }
 
 void TSMS::Button1Click() {
-  if (Quorlan)
-    if (QTreeWidgetItem *node = Quorlan->selectedNode(Quorlan->DialogTarget))
-      node->setText(0, Edit21->text());
+  emit textAccepted(Edit21->text());
   done(QDialog::Accepted);
 }
 

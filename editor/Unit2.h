@@ -1,6 +1,6 @@
 #pragma once
-// SMS text dialog: opened by any tree on a message node; OK writes the text unchanged into the
-// selected node of the tree named by the main window's DialogTarget.
+// SMS text dialog: opened by any tree on a message node; OK reports the text unchanged, and the
+// main window writes it into the selected node of the tree named by its DialogTarget.
 
 #include "editor/ValueDialog.h"
 
@@ -14,6 +14,8 @@ public:
 public slots:
   void Button1Click();
   void Button2Click();
+signals:
+  void textAccepted(const QString &text);
 };
 
 extern TSMS *SMS;

@@ -3,12 +3,9 @@
 #include <QEvent>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTreeWidgetItem>
 
 #include "editor/FieldChecks.h"
 #include "editor/MessageBoxes.h"
-#include "image/ReactionTrees.h"
-#include "editor/Unit1.h"
 
 TForm3 *Form3 = nullptr;
 
@@ -24,10 +21,7 @@ TForm3::TForm3(QWidget *parent)
 
 void TForm3::Button1Click() {
   if (Edit1->text().isEmpty()) Edit1->setText(QStringLiteral("0,0"));
-  // The contact tree has no thresholds: target 1 writes nothing.
-  if (Quorlan && (Quorlan->DialogTarget == 2 || Quorlan->DialogTarget == 3))
-    if (QTreeWidgetItem *node = Quorlan->selectedNode(Quorlan->DialogTarget))
-      node->setText(0, trees::thresholdCaption(Edit1->text()));
+  emit valueAccepted(Edit1->text());
   done(QDialog::Accepted);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// Threshold value dialog: opened by the analog and sensor trees on a "Порог" node; OK writes
-// "Порог " + value into the selected node of the tree named by the main window's DialogTarget.
+// Threshold value dialog: opened by the analog and sensor trees on a "Порог" node; OK reports
+// the value, and the main window writes "Порог " + value into the selected node of the tree
+// named by its DialogTarget.
 
 #include "editor/ValueDialog.h"
 
@@ -15,6 +16,9 @@ public slots:
   void Button1Click();
   void Button2Click();
   void Edit1KeyUp();
+
+signals:
+  void valueAccepted(const QString &value);
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
