@@ -66,11 +66,12 @@ bool TQuorlan::mass_out() {
 }
 
 bool TQuorlan::Load() {
-  ConfigValue value = collectValue();
   if (!checksumMatches(IncomingImage)) {
     errorBox(this, QStringLiteral("Ошибка целостности данных"));
     return false;
   }
+  // Captions are decoded onto the current ones (relay captions keep their place number).
+  ConfigValue value = collectValue();
   Progress->setText(kApplyingText);
   if (!Progress->isShown()) {
     Progress->setPosition(5);
