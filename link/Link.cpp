@@ -206,13 +206,18 @@ void TLink::readSensorIds() {
 
 // ---- state window commands ----
 
-void TLink::requestStatus() {
+// A state-window request: its mode, reply line 1 next, the command and any payload, then the
+// watchdog with reason 4. Refused while a transfer has the link.
+void TLink::stateRequest(LinkMode mode, const QByteArray &command, const QByteArray &payload,
+                         int waitMs) {
   if (transferActive()) return;
-  mode_ = LinkMode::STATUS;
+  mode_ = mode;
   replyCounter_ = 1;
-  if (!send("STATUS\r\n")) return;
-  armWatchdog(WatchdogReason::StateNoReply, kStatusWaitMs);
+  if (!send(command) || (!payload.isEmpty() && !send(payload))) return;
+  armWatchdog(WatchdogReason::StateNoReply, waitMs);
 }
+
+void TLink::requestStatus() { stateRequest(LinkMode::STATUS, "STATUS\r\n", {}, kStatusWaitMs); }
 
 void TLink::switchRelays(const QByteArray &nineDigits) {
   if (transferActive()) return;
@@ -220,27 +225,15 @@ void TLink::switchRelays(const QByteArray &nineDigits) {
 }
 
 void TLink::sendRs485(const QByteArray &hexAndFlag) {
-  if (transferActive()) return;
-  mode_ = LinkMode::SEND_RS485;
-  replyCounter_ = 1;
-  if (!send("SEND RS-485\r\n") || !send(hexAndFlag)) return;
-  armWatchdog(WatchdogReason::StateNoReply, kStatusWaitMs);
+  stateRequest(LinkMode::SEND_RS485, "SEND RS-485\r\n", hexAndFlag, kStatusWaitMs);
 }
 
 void TLink::readRs485Settings() {
-  if (transferActive()) return;
-  mode_ = LinkMode::READ_RS485;
-  replyCounter_ = 1;
-  if (!send("READ RS-485\r\n")) return;
-  armWatchdog(WatchdogReason::StateNoReply, kSettingsWaitMs);
+  stateRequest(LinkMode::READ_RS485, "READ RS-485\r\n", {}, kSettingsWaitMs);
 }
 
 void TLink::setupRs485(const QByteArray &fourDigits) {
-  if (transferActive()) return;
-  mode_ = LinkMode::SETUP_RS485;
-  replyCounter_ = 1;
-  if (!send("SETUP RS-485\r\n") || !send(fourDigits)) return;
-  armWatchdog(WatchdogReason::StateNoReply, kSettingsWaitMs);
+  stateRequest(LinkMode::SETUP_RS485, "SETUP RS-485\r\n", fourDigits, kSettingsWaitMs);
 }
 
 // ---- the reply dispatcher ----

@@ -129,6 +129,7 @@ private:
   void setTransfer(Transfer t);
   void abortExchange(const QString &detail);
   void takeOverFromStateWindow();
+  void stateRequest(LinkMode mode, const QByteArray &command, const QByteArray &payload, int waitMs);
   void onPortLost(const QString &reason);
   void handshake(const QByteArray &line);
   void writeByte(std::uint8_t b);
