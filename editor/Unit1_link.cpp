@@ -80,18 +80,22 @@ void TQuorlan::connectLink() {
     Progress->setPosition(position);
     if (Progress->position() != before) Progress->repaintNow();
   });
-  connect(l, &TLink::writeBytesSent, this, [this] { endExchangeUi(); });
-  connect(l, &TLink::writeRefused, this, [this] { endExchangeUi(); });
-  connect(l, &TLink::imageReceived, this, [this] {
-    endExchangeUi();
-    Load();
+  // The window is disabled exactly while a transfer runs: from the command until its outcome.
+  // Every ending, regular or not, gives it back here, before any message about it.
+  connect(l, &TLink::transferActiveChanged, this, [this](bool active) {
+    if (active)
+      setEnabled(false);
+    else
+      endExchangeUi();
   });
-  // A confirmation before the echo finds the window still disabled by the image build.
-  connect(l, &TLink::saveConfirmed, this, [this] { endExchangeUi(); });
-  connect(l, &TLink::saveFailed, this, [this] {
-    endExchangeUi();
-    showLinkError(QStringLiteral("Ошибка CRC"));
-  });
+  // The bar is full; the controller's verdict on the image is still to come.
+  connect(l, &TLink::writeBytesSent, this, [] { Progress->closeWindow(); });
+  connect(l, &TLink::imageReceived, this, [this] { Load(); });
+  connect(l, &TLink::saveFailed, this, [this] { showLinkError(QStringLiteral("Ошибка CRC")); });
+  connect(l, &TLink::writeIncomplete, this,
+          [this] { showLinkError(QStringLiteral("Конфигурация записана не полностью")); });
+  connect(l, &TLink::readIncomplete, this,
+          [this] { showLinkError(QStringLiteral("Конфигурация считана не полностью")); });
 
   // Clock, key and identifiers.
   connect(l, &TLink::dateReported, this, [this](const QString &date, const QString &time) {
@@ -103,18 +107,17 @@ void TQuorlan::connectLink() {
     if (QLineEdit *e = Edit(12 + n)) e->setText(id);
   });
 
+  // A refused write is reported after the window was given back, perhaps during the next
+  // transfer: the report never touches the window's state.
   connect(l, &TLink::watchdogExpired, this, [this](::WatchdogReason reason) {
     switch (reason) {
       case ::WatchdogReason::NoReply:
-        endExchangeUi();
         showLinkError(QStringLiteral("Контроллер не ответил"));
         break;
       case ::WatchdogReason::TransferStalled:
-        endExchangeUi();
         showLinkError(QStringLiteral("Ошибка передачи"));
         break;
       case ::WatchdogReason::SaveUnconfirmed:
-        endExchangeUi();
         showLinkError(QStringLiteral("Ошибка сохранения"));
         break;
       default:
@@ -122,11 +125,9 @@ void TQuorlan::connectLink() {
     }
   });
   connect(l, &TLink::exchangeFailed, this, [this](const QString &detail) {
-    endExchangeUi();
     showLinkError(QStringLiteral("Ошибка передачи"), detail);
   });
   connect(l, &TLink::portLost, this, [this](const QString &reason) {
-    endExchangeUi();
     setReadButtonsEnabled(this, false);
     Label39->setText(kPortLost);
     showLinkError(kPortLost, reason);
@@ -235,11 +236,13 @@ void TQuorlan::Timer3Timer() { link_->Timer3Timer(); }
 void TQuorlan::N6Click() {
   if (!mass_out()) return;   // a refused threshold: nothing is sent
   link_->startWrite();
+  if (!link_->transferActive()) endExchangeUi();   // it did not start, or ended at once
 }
 
 void TQuorlan::N7Click() {
   setEnabled(false);
   link_->startRead();
+  if (!link_->transferActive()) endExchangeUi();
 }
 
 void TQuorlan::N8Click() { link_->setControllerClock(); }

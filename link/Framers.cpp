@@ -37,10 +37,17 @@ void TPacketFramers::setClock(Clock clock) {
 }
 
 void TPacketFramers::expire(TDataPacket &m) {
-  if (m.armed_ && now() - m.armedAtMs_ >= kTimeoutMs) {
-    // Not re-armed even with auto re-arm set; the re-arm tick brings it back.
-    m.setArmed(false);
+  if (!m.armed_ || now() - m.armedAtMs_ < kTimeoutMs) return;
+  if (&m == &line) {
+    // A line that never completed is dropped, but the matcher goes on listening: a reply whose
+    // first byte comes after the time-out must not find nobody armed.
+    lineBuf_.clear();
+    skip_ = Skip::No;
+    m.armedAtMs_ = now();
+    return;
   }
+  // Not re-armed even with auto re-arm set; the re-arm tick brings it back.
+  m.setArmed(false);
 }
 
 void TPacketFramers::checkTimeouts() {

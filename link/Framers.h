@@ -35,7 +35,8 @@ public:
   using ByteHandler = std::function<void(const std::uint8_t *data, int size)>;
 
   // 2184 ticks of 55 ms: a matcher that stays armed this long without completing a packet
-  // drops what it has collected and disarms itself.
+  // drops what it has collected. The byte matcher then disarms itself; the line matcher stays
+  // armed and counts afresh, so only the stale part of a line is lost, never a later line.
   static constexpr std::int64_t kTimeoutMs = 2184 * 55;
   // The longest line delivered, CR LF included. A longer one is dropped whole, up to and
   // including its CR LF; the line after it arrives intact.

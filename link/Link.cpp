@@ -40,7 +40,8 @@ QString linkModeText(LinkMode mode) {
 
 TLink::TLink(std::unique_ptr<TSerialIo> io, TManualClock *clock, QObject *parent)
     : QObject(parent), clock_(clock), port_(new TComPort(this, std::move(io))),
-      rearm_(new TLinkTimer(clock, this)), watchdog_(new TLinkTimer(clock, this)) {
+      rearm_(new TLinkTimer(clock, this)), watchdog_(new TLinkTimer(clock, this)),
+      refusalReport_(new TLinkTimer(clock, this)) {
   port_->setObjectName(QStringLiteral("ApdComPort1"));
   rearm_->setObjectName(QStringLiteral("Timer2"));
   watchdog_->setObjectName(QStringLiteral("Timer3"));
@@ -54,11 +55,16 @@ TLink::TLink(std::unique_ptr<TSerialIo> io, TManualClock *clock, QObject *parent
   connect(rearm_, &TLinkTimer::timeout, this, &TLink::Timer2Timer);
   watchdog_->setInterval(1000);
   connect(watchdog_, &TLinkTimer::timeout, this, &TLink::Timer3Timer);
+  connect(refusalReport_, &TLinkTimer::timeout, this, [this] {
+    refusalReport_->stop();
+    emit watchdogExpired(refusalReason_);
+  });
 }
 
 TLink::~TLink() {
   rearm_->stop();
   watchdog_->stop();
+  refusalReport_->stop();
 }
 
 TDataPacket &TLink::lineMatcher() const { return port_->framers.line; }
@@ -110,12 +116,14 @@ void TLink::sayGoodbye() {
 void TLink::onPortLost(const QString &reason) {
   port_->close();
   portOpen_ = false;
-  if (mode_ != LinkMode::NO_PC && mode_ != LinkMode::None && mode_ != LinkMode::PC) {
-    watchdog_->stop();
-    endLineExchange();
-    mode_ = LinkMode::PC;
-  }
-  setTransfer(Transfer::None);
+  // Whatever was pending is over: no reply, no second after a reply and no late report can
+  // come from a device that is gone, and the loss is the one thing the operator is told.
+  watchdog_->stop();
+  refusalReport_->stop();
+  endLineExchange();
+  if (mode_ != LinkMode::NO_PC && mode_ != LinkMode::None) mode_ = LinkMode::PC;
+  saveOutcomeOwed_ = loadOkOwed_ = false;
+  setPhase(Phase::None);
   emit portLost(reason);
 }
 
@@ -131,7 +139,7 @@ void TLink::abortExchange(const QString &detail) {
   watchdog_->stop();
   endLineExchange();
   if (mode_ != LinkMode::NO_PC && mode_ != LinkMode::None) mode_ = LinkMode::PC;
-  setTransfer(Transfer::None);
+  setPhase(Phase::None);
   emit exchangeFailed(detail);
 }
 
@@ -142,6 +150,13 @@ void TLink::endLineExchange() {
   port_->framers.line.setAutoRearm(true);
 }
 
+void TLink::armLineForReply() {
+  // Disarming drops a partial line, so a fragment heard before never prefixes the reply; the
+  // time-out counts afresh.
+  port_->framers.line.setArmed(false);
+  endLineExchange();
+}
+
 void TLink::toByteMatcher() {
   port_->framers.line.setArmed(false);
   port_->framers.line.setAutoRearm(false);
@@ -149,10 +164,10 @@ void TLink::toByteMatcher() {
   port_->framers.byte.setAutoRearm(true);
 }
 
-void TLink::setTransfer(Transfer t) {
-  if (t == transfer_) return;
+void TLink::setPhase(Phase p) {
+  if (p == phase_) return;
   const bool was = transferActive();
-  transfer_ = t;
+  phase_ = p;
   if (was != transferActive()) emit transferActiveChanged(transferActive());
 }
 
@@ -166,38 +181,45 @@ void TLink::takeOverFromStateWindow() {
   if (pending) emit stateExchangeDropped();
 }
 
-void TLink::startWrite() {
+bool TLink::beginCommand() {
+  if (transferActive()) return false;
   takeOverFromStateWindow();
-  setTransfer(Transfer::Write);
+  armLineForReply();
+  return true;
+}
+
+void TLink::startWrite() {
+  if (!beginCommand()) return;
+  setPhase(Phase::WriteEcho);
   if (!send("SAVE\r\n")) return;
   mode_ = LinkMode::SAVE;
   armWatchdog(WatchdogReason::NoReply, kEchoWaitMs);
 }
 
 void TLink::startRead() {
-  takeOverFromStateWindow();
-  setTransfer(Transfer::Read);
+  if (!beginCommand()) return;
+  setPhase(Phase::ReadEcho);
   mode_ = LinkMode::LOAD;
   if (!send("LOAD\r\n")) return;
   armWatchdog(WatchdogReason::NoReply, kEchoWaitMs);
 }
 
 void TLink::setControllerClock() {
-  takeOverFromStateWindow();
+  if (!beginCommand()) return;
   if (!send("TIME\r\n")) return;
   mode_ = LinkMode::TIME;
   armWatchdog(WatchdogReason::NoReply);
 }
 
 void TLink::readMasterKey() {
-  takeOverFromStateWindow();
+  if (!beginCommand()) return;
   mode_ = LinkMode::TM;
   armWatchdog(WatchdogReason::NoReply);
   send("TM\r\n");
 }
 
 void TLink::readSensorIds() {
-  takeOverFromStateWindow();
+  if (!beginCommand()) return;
   mode_ = LinkMode::ID;
   armWatchdog(WatchdogReason::NoReply);
   replyCounter_ = 1;
@@ -206,34 +228,40 @@ void TLink::readSensorIds() {
 
 // ---- state window commands ----
 
-// A state-window request: its mode, reply line 1 next, the command and any payload, then the
-// watchdog with reason 4. Refused while a transfer has the link.
-void TLink::stateRequest(LinkMode mode, const QByteArray &command, const QByteArray &payload,
-                         int waitMs) {
-  if (transferActive()) return;
-  mode_ = mode;
-  replyCounter_ = 1;
-  if (!send(command) || (!payload.isEmpty() && !send(payload))) return;
-  armWatchdog(WatchdogReason::StateNoReply, waitMs);
+bool TLink::stateRequestsAllowed() const {
+  return !transferActive() && !port_->framers.delivering();
 }
 
-void TLink::requestStatus() { stateRequest(LinkMode::STATUS, "STATUS\r\n", {}, kStatusWaitMs); }
+// A state-window request: its mode, reply line 1 next, the command and any payload, then the
+// watchdog with reason 4.
+bool TLink::stateRequest(LinkMode mode, const QByteArray &command, const QByteArray &payload,
+                         int waitMs) {
+  if (!stateRequestsAllowed()) return false;
+  armLineForReply();
+  mode_ = mode;
+  replyCounter_ = 1;
+  if (!send(command) || (!payload.isEmpty() && !send(payload))) return true;   // reported
+  armWatchdog(WatchdogReason::StateNoReply, waitMs);
+  return true;
+}
+
+bool TLink::requestStatus() { return stateRequest(LinkMode::STATUS, "STATUS\r\n", {}, kStatusWaitMs); }
 
 void TLink::switchRelays(const QByteArray &nineDigits) {
-  if (transferActive()) return;
+  if (!stateRequestsAllowed()) return;
   if (send("RELE\r\n")) send(nineDigits + "\r\n");
 }
 
-void TLink::sendRs485(const QByteArray &hexAndFlag) {
-  stateRequest(LinkMode::SEND_RS485, "SEND RS-485\r\n", hexAndFlag, kStatusWaitMs);
+bool TLink::sendRs485(const QByteArray &hexAndFlag) {
+  return stateRequest(LinkMode::SEND_RS485, "SEND RS-485\r\n", hexAndFlag, kStatusWaitMs);
 }
 
-void TLink::readRs485Settings() {
-  stateRequest(LinkMode::READ_RS485, "READ RS-485\r\n", {}, kSettingsWaitMs);
+bool TLink::readRs485Settings() {
+  return stateRequest(LinkMode::READ_RS485, "READ RS-485\r\n", {}, kSettingsWaitMs);
 }
 
-void TLink::setupRs485(const QByteArray &fourDigits) {
-  stateRequest(LinkMode::SETUP_RS485, "SETUP RS-485\r\n", fourDigits, kSettingsWaitMs);
+bool TLink::setupRs485(const QByteArray &fourDigits) {
+  return stateRequest(LinkMode::SETUP_RS485, "SETUP RS-485\r\n", fourDigits, kSettingsWaitMs);
 }
 
 // ---- the reply dispatcher ----
@@ -254,9 +282,12 @@ void TLink::ApdDataPacket1StringPacket(const QByteArray &line) {
     handshake(line);
     return;
   }
+  if (ownedByEarlierTransfer(line)) return;
   if (mode_ == LinkMode::SAVE) {
     if (line == "SAVE\r\n") {
+      if (phase_ != Phase::WriteEcho) return;   // a repeated echo starts nothing
       // The echo: the byte phase starts with image byte 0.
+      setPhase(Phase::WriteBytes);
       emit writeEchoed();
       toByteMatcher();
       shownPosition_ = -1;
@@ -265,21 +296,35 @@ void TLink::ApdDataPacket1StringPacket(const QByteArray &line) {
       armWatchdog(WatchdogReason::TransferStalled, kFirstByteWaitMs);
       return;
     }
-    if (line == "SAVE_OK\r\n") {
+    // Acknowledgements the controller doubled can still be on their way when it confirms; they
+    // end up in front of the confirmation line.
+    QByteArray outcome = line;
+    if (phase_ == Phase::WriteConfirm)
+      while (outcome.size() > 2 && outcome.front() == 'o') outcome.remove(0, 1);
+    if (outcome == "SAVE_OK\r\n") {
+      if (phase_ != Phase::WriteConfirm) {
+        endTransferEarly(true);   // "confirmed" before the image was through: it was not
+        return;
+      }
       mode_ = LinkMode::PC;
       watchdog_->stop();
-      setTransfer(Transfer::None);
+      saveOutcomeOwed_ = false;
+      setPhase(Phase::None);
       emit saveConfirmed();
     }
-    if (line == "ERR2\r\n") {
+    if (outcome == "ERR2\r\n") {
       watchdog_->stop();
       mode_ = LinkMode::PC;
-      setTransfer(Transfer::None);
+      saveOutcomeOwed_ = false;
+      endLineExchange();
+      setPhase(Phase::None);
       emit saveFailed();
     }
   }
   if (mode_ == LinkMode::LOAD) {
     if (line == "LOAD\r\n") {
+      if (phase_ != Phase::ReadEcho) return;   // a repeated echo starts nothing
+      setPhase(Phase::ReadBytes);
       emit readEchoed();
       toByteMatcher();
       shownPosition_ = -1;
@@ -287,8 +332,13 @@ void TLink::ApdDataPacket1StringPacket(const QByteArray &line) {
       replyCounter_ = 0;
     }
     if (line == "LOAD_OK\r\n") {
+      if (phase_ == Phase::ReadEcho) {
+        endTransferEarly(false);   // the read ended before any image came
+        return;
+      }
       mode_ = LinkMode::PC;
       watchdog_->stop();
+      loadOkOwed_ = false;
     }
     return;
   }
@@ -329,6 +379,37 @@ void TLink::ApdDataPacket1StringPacket(const QByteArray &line) {
       mode_ = LinkMode::PC;
     emit sensorIdRead(n, id);
   }
+}
+
+// A late "SAVE_OK" or "ERR2" of a write whose bytes all went out, or the "LOAD_OK" of a read
+// whose image came whole, belongs to that transfer: it is never the reply to a later command
+// (a master key "SAVE_OK", status line 1 "LOAD_OK"), nor ends a new transfer's echo wait.
+bool TLink::ownedByEarlierTransfer(const QByteArray &line) {
+  if (saveOutcomeOwed_ && phase_ != Phase::WriteConfirm &&
+      (line == "SAVE_OK\r\n" || line == "ERR2\r\n")) {
+    saveOutcomeOwed_ = false;
+    return true;
+  }
+  // In "LOAD" with no transfer running it is the awaited confirmation itself.
+  const bool awaited = mode_ == LinkMode::LOAD && phase_ == Phase::None;
+  if (loadOkOwed_ && line == "LOAD_OK\r\n" && !awaited) {
+    loadOkOwed_ = false;
+    return true;
+  }
+  return false;
+}
+
+// The controller ended the transfer before its image had gone over: the window is given back
+// and told; nothing is retried.
+void TLink::endTransferEarly(bool write) {
+  watchdog_->stop();
+  mode_ = LinkMode::PC;
+  endLineExchange();
+  setPhase(Phase::None);
+  if (write)
+    emit writeIncomplete();
+  else
+    emit readIncomplete();
 }
 
 void TLink::stateReply(const QByteArray &line) {
@@ -379,13 +460,13 @@ void TLink::stateReply(const QByteArray &line) {
 
 void TLink::ApdDataPacket2Packet(const std::uint8_t *data, int size) {
   for (int i = 0; i < size; ++i) {
-    if (mode_ == LinkMode::SAVE) {
+    if (phase_ == Phase::WriteBytes) {
       writeByte(data[i]);
-    } else if (mode_ == LinkMode::LOAD) {
+    } else if (phase_ == Phase::ReadBytes) {
       readByte(data[i]);
     } else {
-      // No transfer is running: a stray byte must not wake a stopped watchdog with the reason of
-      // an exchange long over.
+      // No byte phase is running: a stray byte must not wake a stopped watchdog with the reason
+      // of an exchange long over.
       if (watchdog_->isActive()) watchdog_->start(kNextByteWaitMs);
       ++replyCounter_;
     }
@@ -397,10 +478,10 @@ void TLink::writeByte(std::uint8_t b) {
   // Only an acknowledgement or a refusal moves the transfer on: a stray byte that advanced the
   // position would make the next acknowledgement skip an image byte.
   if (b != 'o' && b != 'e') return;
-  if (replyCounter_ > kImageSize - 1) {
+  const bool last = replyCounter_ > kImageSize - 1;
+  if (last) {
     endLineExchange();   // the confirmation line comes next
     reason_ = WatchdogReason::SaveUnconfirmed;
-    emit writeBytesSent();
   }
   if (b == 'o') {
     const int position = transferPosition();
@@ -413,13 +494,26 @@ void TLink::writeByte(std::uint8_t b) {
       const char next = replyCounter_ < kImageSize ? char(outgoing[std::size_t(replyCounter_)]) : '\0';
       if (!send(QByteArray(1, next))) return;
     }
-  } else {
-    // Refused: back to lines at once; the watchdog still reports the failure later.
-    mode_ = LinkMode::PC;
-    endLineExchange();
-    emit writeRefused();
+    ++replyCounter_;
+    if (last) {
+      // The window stays disabled until the controller's verdict: a command sent meanwhile
+      // would take "SAVE_OK" for its own reply.
+      saveOutcomeOwed_ = true;
+      setPhase(Phase::WriteConfirm);
+      emit writeBytesSent();
+    }
+    return;
   }
+  // Refused: back to lines and the window given back at once; the failure is reported 3000 ms
+  // later, and no command started meanwhile can swallow that report.
   ++replyCounter_;
+  watchdog_->stop();
+  mode_ = LinkMode::PC;
+  endLineExchange();
+  refusalReason_ = last ? WatchdogReason::SaveUnconfirmed : WatchdogReason::TransferStalled;
+  refusalReport_->start(kNextByteWaitMs);
+  setPhase(Phase::None);
+  emit writeRefused();
 }
 
 void TLink::readByte(std::uint8_t b) {
@@ -436,7 +530,8 @@ void TLink::readByte(std::uint8_t b) {
   if (n == kImageSize - 1) {
     watchdog_->stop();
     endLineExchange();   // "LOAD" stays until "LOAD_OK"
-    setTransfer(Transfer::None);
+    loadOkOwed_ = true;
+    setPhase(Phase::None);
     emit imageReceived();
   }
 }
@@ -450,7 +545,7 @@ void TLink::Timer3Timer() {
   if (reason == WatchdogReason::NoReply || reason == WatchdogReason::TransferStalled) endLineExchange();
   if (reason == WatchdogReason::NoReply || reason == WatchdogReason::TransferStalled ||
       reason == WatchdogReason::SaveUnconfirmed)
-    setTransfer(Transfer::None);
+    setPhase(Phase::None);
   emit watchdogExpired(reason);
 }
 

@@ -65,21 +65,28 @@ public:
   void sayGoodbye();
 
   // ---- main window commands ----
+  // Each command arms the line matcher afresh for its reply. All are refused while a transfer
+  // runs (the main window is disabled then, so only a caller in error gets here).
   void startWrite();       // "SAVE": `outgoing` must have been built
   void startRead();        // "LOAD"
   void setControllerClock();   // "TIME"
   void readMasterKey();    // "TM"
   void readSensorIds();    // "ID"
-  // From a transfer's command until its end (write: the confirmation or a failure; read: the
-  // last image byte or a failure). Nothing else may talk to the controller meanwhile.
-  bool transferActive() const { return transfer_ != Transfer::None; }
+  // From a transfer's command until its outcome: a write until "SAVE_OK", "ERR2", a refusal or
+  // a time-out; a read until its last image byte or a failure. The main window is disabled for
+  // exactly this span (transferActiveChanged), and nothing else talks to the controller.
+  bool transferActive() const { return phase_ != Phase::None; }
 
   // ---- state window commands ----
-  void requestStatus();                              // "STATUS", reason 4, 7000 ms
+  // Requests are refused (false, nothing sent) while a transfer runs and while received data is
+  // held by a handler that has not returned (a message box of the main window): the reply would
+  // wait behind the box and its watchdog would run out.
+  bool stateRequestsAllowed() const;
+  bool requestStatus();                              // "STATUS", reason 4, 7000 ms
   void switchRelays(const QByteArray &nineDigits);   // "RELE" and the relay line
-  void sendRs485(const QByteArray &hexAndFlag);      // "SEND RS-485" and the payload
-  void readRs485Settings();                          // "READ RS-485"
-  void setupRs485(const QByteArray &fourDigits);     // "SETUP RS-485" and the settings
+  bool sendRs485(const QByteArray &hexAndFlag);      // "SEND RS-485" and the payload
+  bool readRs485Settings();                          // "READ RS-485"
+  bool setupRs485(const QByteArray &fourDigits);     // "SETUP RS-485" and the settings
 
   // ---- handlers ----
   void ApdDataPacket1StringPacket(const QByteArray &line);  // a whole line, CR LF included
@@ -98,6 +105,10 @@ signals:
   void transferProgress(int position);               // after each image byte
   void writeBytesSent();                             // the write's byte phase is over
   void writeRefused();                               // the controller refused a byte with "e"
+  // The controller confirmed a write or ended a read before the image had gone over: nothing
+  // (or only part) was written; the read brought no image.
+  void writeIncomplete();
+  void readIncomplete();
   void imageReceived();                              // all 4123 bytes are in `incoming`
   void saveConfirmed();                              // "SAVE_OK"
   void saveFailed();                                 // "ERR2"
@@ -122,14 +133,19 @@ signals:
   void rs485SetupReply(const QString &text);         // the "SETUP RS-485" reply, CR LF removed
 
 private:
-  enum class Transfer { None, Write, Read };
+  // Where a transfer stands; an echo starts the byte phase only in its own echo wait.
+  enum class Phase { None, WriteEcho, WriteBytes, WriteConfirm, ReadEcho, ReadBytes };
   bool send(const QByteArray &bytes);
   void endLineExchange();   // back to the line matcher, byte matcher off
+  void armLineForReply();   // a command's reply: the line matcher from an empty line
   void toByteMatcher();
-  void setTransfer(Transfer t);
+  void setPhase(Phase p);
+  bool beginCommand();      // false while a transfer runs
+  bool ownedByEarlierTransfer(const QByteArray &line);
+  void endTransferEarly(bool write);
   void abortExchange(const QString &detail);
   void takeOverFromStateWindow();
-  void stateRequest(LinkMode mode, const QByteArray &command, const QByteArray &payload, int waitMs);
+  bool stateRequest(LinkMode mode, const QByteArray &command, const QByteArray &payload, int waitMs);
   void onPortLost(const QString &reason);
   void handshake(const QByteArray &line);
   void writeByte(std::uint8_t b);
@@ -144,6 +160,13 @@ private:
   LinkMode mode_ = LinkMode::None;
   std::int32_t replyCounter_ = 0;
   WatchdogReason reason_ = WatchdogReason::None;
-  Transfer transfer_ = Transfer::None;
+  Phase phase_ = Phase::None;
+  // Confirmation lines an earlier transfer is still owed: when they come late they are that
+  // transfer's, never the reply to the command that followed.
+  bool saveOutcomeOwed_ = false;
+  bool loadOkOwed_ = false;
+  // A refused write reports its failure 3000 ms after the "e" whatever the link does meanwhile.
+  TLinkTimer *refusalReport_;
+  WatchdogReason refusalReason_ = WatchdogReason::None;
   int shownPosition_ = -1;
 };

@@ -108,5 +108,7 @@ void TManualClock::advance(std::int64_t ms) {
       emit timer->timeout();
     }
   }
-  now_ = target;
+  // A handler may have moved time on by itself (a modal box's loop that drives the clock):
+  // time never goes back.
+  now_ = std::max(now_, target);
 }

@@ -360,7 +360,12 @@ void TForm6::connectLink() {
   // The link has dropped the exchange and stopped its watchdog: no reply and no second will
   // come, and the main window tells the operator why.
   connect(l, &TLink::exchangeFailed, this, [this] { requestsOver(true); });
-  connect(l, &TLink::portLost, this, [this] { requestsOver(true); });
+  // A lost device ends polling too: its next request could only fail with a second message.
+  connect(l, &TLink::portLost, this, [this] {
+    requestsOver(true);
+    if (polling()) BitBtn2Click();
+    resumePending_ = false;
+  });
   connect(l, &TLink::transferActiveChanged, this, &TForm6::transferChanged);
   // A main-window command took the link over: the request is dropped; polling goes on once
   // the link is idle again.
@@ -404,7 +409,7 @@ void TForm6::N9Click() {
 
 void TForm6::Button3Click() {
   Button3->setEnabled(false);
-  link_->requestStatus();
+  if (!link_->requestStatus()) Button3->setEnabled(true);
 }
 
 void TForm6::BitBtn1Click() {
@@ -412,8 +417,12 @@ void TForm6::BitBtn1Click() {
   BitBtn1->setEnabled(false);
   Button3->setEnabled(false);
   GroupBox5->setEnabled(false);
-  // During a transfer the cycle waits; its end resumes it.
-  if (!link_->transferActive()) link_->requestStatus();
+  // During a transfer, or while a message box holds what the controller sent, the cycle waits;
+  // the re-arm tick resumes it once the link can take requests again.
+  if (!link_->requestStatus()) {
+    resumePending_ = true;
+    resumeTicks_ = 0;
+  }
 }
 
 void TForm6::BitBtn2Click() {
@@ -438,19 +447,20 @@ void TForm6::Button1Click() {
   }
   setLog(kRequestPrefix, kReplyPrefix);
   Button1->setEnabled(false);
-  link_->sendRs485(command.toLatin1() + (CheckBox(18)->isChecked() ? "1" : "0"));
+  if (!link_->sendRs485(command.toLatin1() + (CheckBox(18)->isChecked() ? "1" : "0")))
+    Button1->setEnabled(true);
 }
 
 void TForm6::Button5Click() {
   Button5->setEnabled(false);
-  link_->readRs485Settings();
+  if (!link_->readRs485Settings()) Button5->setEnabled(true);
 }
 
 void TForm6::Button2Click() {
   const std::array<int, 4> index = {RadioGroup1->itemIndex(), RadioGroup2->itemIndex(),
                                     RadioGroup3->itemIndex(), RadioGroup4->itemIndex()};
   Button2->setEnabled(false);
-  link_->setupRs485(rs485SettingsString(index));
+  if (!link_->setupRs485(rs485SettingsString(index))) Button2->setEnabled(true);
 }
 
 void TForm6::requestsOver(bool captions) {
@@ -485,7 +495,7 @@ void TForm6::transferChanged(bool active) {
 }
 
 void TForm6::resumeTick() {
-  if (!resumePending_ || link_->transferActive()) return;
+  if (!resumePending_ || !link_->stateRequestsAllowed()) return;
   // Polling resumes once the link is idle. A finished read still waits for its "LOAD_OK";
   // should that never come, the next tick goes ahead anyway.
   const LinkMode mode = link_->mode();

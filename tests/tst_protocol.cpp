@@ -51,6 +51,10 @@ private slots:
   void strayAndDoubledBytesDuringAWrite();
   void readWholeInOneBurstAndCutShort();
   void deviceGoneOrWriteFailedMidTransfer();
+  void unusualEndings_data();
+  void unusualEndings();
+  void commandsInTheTailOfAWrite();
+  void commandAfterTwoQuietMinutes();
 };
 
 void TstProtocol::handshakeAndLaterVersionLines() {
@@ -346,6 +350,163 @@ void TstProtocol::deviceGoneOrWriteFailedMidTransfer() {
     QVERIFY(rig.link.lineMatcher().armed() && !rig.link.byteMatcher().armed());
     rig.advance(10000);
     QCOMPARE(expired.size(), 0);
+  }
+}
+
+// What the link reported, in order, as short words.
+struct Outcomes {
+  explicit Outcomes(TLink &link) {
+    auto log = [this](const char *word) { return [this, word] { seen << QString::fromLatin1(word); }; };
+    QObject::connect(&link, &TLink::writeEchoed, log("echo"));
+    QObject::connect(&link, &TLink::readEchoed, log("echo"));
+    QObject::connect(&link, &TLink::saveConfirmed, log("confirmed"));
+    QObject::connect(&link, &TLink::saveFailed, log("crc"));
+    QObject::connect(&link, &TLink::writeIncomplete, log("write incomplete"));
+    QObject::connect(&link, &TLink::readIncomplete, log("read incomplete"));
+    QObject::connect(&link, &TLink::imageReceived, log("image"));
+    QObject::connect(&link, &TLink::masterKeyRead, log("key"));
+    QObject::connect(&link, &TLink::watchdogExpired, [this](WatchdogReason r) {
+      seen << QStringLiteral("watchdog %1").arg(int(r));
+    });
+    QObject::connect(&link, &TLink::transferActiveChanged, [this](bool on) {
+      seen << (on ? QStringLiteral("on") : QStringLiteral("off"));
+    });
+  }
+  QStringList seen;
+};
+
+void TstProtocol::unusualEndings_data() {
+  QTest::addColumn<QString>("fault");
+  QTest::addColumn<bool>("write");
+  QTest::addColumn<QByteArray>("injected");   // a line handed in after the transfer's end
+  QTest::addColumn<QStringList>("expected");
+  const QStringList good = {"on", "echo", "off", "image"};
+  QTest::newRow("LOAD_OK before the echo") << "reply:LOAD:LOAD_OK" << false << QByteArray()
+                                           << QStringList{"on", "off", "read incomplete"};
+  QTest::newRow("SAVE_OK before the echo") << "reply:SAVE:SAVE_OK" << true << QByteArray()
+                                           << QStringList{"on", "off", "write incomplete"};
+  // After the image and before "LOAD_OK", or while "SAVE_OK" is awaited, an echo starts nothing.
+  QTest::newRow("LOAD again before LOAD_OK") << "no-load-ok" << false << QByteArray("LOAD\r\n") << good;
+  QTest::newRow("SAVE again before SAVE_OK")
+      << "no-save-reply" << true << QByteArray("SAVE\r\n") << QStringList{"on", "echo", "off", "watchdog 3"};
+  // Acknowledgements doubled late sit in front of the confirmation line.
+  QTest::newRow("doubled last o") << "double-ack:4122" << true << QByteArray()
+                                  << QStringList{"on", "echo", "off", "confirmed"};
+}
+
+void TstProtocol::unusualEndings() {
+  QFETCH(QString, fault);
+  QFETCH(bool, write);
+  QFETCH(QByteArray, injected);
+  QFETCH(QStringList, expected);
+  FakeRig rig(faults({fault.toLatin1().constData()}), patternImage(5));
+  QVERIFY(rig.connect());
+  Outcomes out(rig.link);
+  rig.link.outgoing = patternImage(6);
+  const ConfigImageBytes before = patternImage(7);
+  rig.link.incoming = before;
+  QSignalSpy bytesDone(&rig.link, write ? &TLink::writeBytesSent : &TLink::imageReceived);
+  write ? rig.link.startWrite() : rig.link.startRead();
+  for (int i = 0; i < 20000 && bytesDone.isEmpty() && rig.link.transferActive(); ++i) rig.advance(1);
+  if (!injected.isEmpty()) {
+    QCOMPARE(rig.link.mode(), write ? LinkMode::SAVE : LinkMode::LOAD);   // the confirmation is awaited
+    rig.takeWritten();
+    rig.link.ApdDataPacket1StringPacket(injected);
+    const QByteArray image(4123, 'o');   // would be image bytes or acknowledgements
+    rig.link.ApdDataPacket2Packet(reinterpret_cast<const std::uint8_t *>(image.constData()), int(image.size()));
+    rig.advance(20000);
+    QCOMPARE(rig.takeWritten(), QByteArray());   // nothing sent again
+  }
+  rig.advance(20000);
+  QCOMPARE(out.seen, expected);
+  QCOMPARE(rig.link.mode(), expected.contains("image") ? LinkMode::LOAD : LinkMode::PC);
+  QVERIFY(!rig.link.transferActive());
+  QVERIFY(!rig.link.watchdog()->isActive());
+  QVERIFY(rig.link.lineMatcher().armed());
+  if (!write) QCOMPARE(rig.link.incoming, expected.contains("image") ? patternImage(5) : before);
+  if (write && !expected.contains("write incomplete")) QCOMPARE(rig.io->core.lastReceived(), patternImage(6));
+}
+
+void TstProtocol::commandsInTheTailOfAWrite() {
+  {
+    // "e": the transfer is over at once, a key read then gets its own reply, and the refusal is
+    // still reported 3000 ms after the "e".
+    FakeRig rig(faults({"refuse-byte:100"}));
+    QVERIFY(rig.connect());
+    Outcomes out(rig.link);
+    QSignalSpy key(&rig.link, &TLink::masterKeyRead);
+    rig.link.startWrite();
+    rig.advance(50);
+    QVERIFY(!rig.link.transferActive());
+    const std::int64_t refusedAt = rig.clock.nowMs();
+    rig.link.readMasterKey();
+    rig.advance(100);
+    QCOMPARE(key.size(), 1);
+    QCOMPARE(key[0][0].toString(), QStringLiteral("0A00001B2C3D4E5F"));
+    rig.advance(refusedAt + 3000 - rig.clock.nowMs());
+    QCOMPARE(out.seen, (QStringList{"on", "echo", "off", "key", "watchdog 2"}));
+  }
+  {
+    // "e" for the last byte: "Ошибка сохранения", as the bytes had all gone out.
+    FakeRig rig(faults({"refuse-byte:4122"}));
+    QVERIFY(rig.connect());
+    Outcomes out(rig.link);
+    rig.link.startWrite();
+    rig.advance(20000);
+    QCOMPARE(out.seen, (QStringList{"on", "echo", "off", "watchdog 3"}));
+  }
+  {
+    // While "SAVE_OK" is awaited the transfer still runs: commands are refused, and the late
+    // confirmation is the write's, never a master key.
+    FakeRig rig(faults({"no-save-reply"}));
+    QVERIFY(rig.connect());
+    Outcomes out(rig.link);
+    QSignalSpy sent(&rig.link, &TLink::writeBytesSent);
+    rig.link.startWrite();
+    for (int i = 0; i < 20000 && sent.isEmpty(); ++i) rig.advance(1);
+    QVERIFY(rig.link.transferActive());
+    rig.takeWritten();
+    rig.link.readMasterKey();
+    QVERIFY(!rig.link.requestStatus());
+    QCOMPARE(rig.takeWritten(), QByteArray());
+    rig.link.ApdDataPacket1StringPacket("SAVE_OK\r\n");
+    QCOMPARE(out.seen, (QStringList{"on", "echo", "off", "confirmed"}));
+  }
+  {
+    // The write timed out unconfirmed; its confirmation comes late, after the key was asked.
+    FakeRig rig(faults({"no-save-reply"}));
+    QVERIFY(rig.connect());
+    Outcomes out(rig.link);
+    rig.link.startWrite();
+    rig.advance(20000);
+    rig.link.readMasterKey();
+    rig.link.ApdDataPacket1StringPacket("SAVE_OK\r\n");
+    QCOMPARE(rig.link.mode(), LinkMode::TM);
+    rig.advance(100);
+    QCOMPARE(out.seen, (QStringList{"on", "echo", "off", "watchdog 3", "key"}));
+  }
+}
+
+void TstProtocol::commandAfterTwoQuietMinutes() {
+  // Open-ended waits leave no watchdog; after two quiet minutes a write and a read still
+  // find their echoes on the line matcher.
+  for (const char *fault : {"cut:ID:5", "no-date", "no-load-ok"}) {
+    FakeRig rig(faults({fault}), patternImage(11));
+    QVERIFY(rig.connect());
+    Outcomes out(rig.link);
+    const QByteArray f(fault);
+    f.contains("ID") ? rig.link.readSensorIds() : f.contains("date") ? rig.link.setControllerClock() : rig.link.startRead();
+    rig.advance(130000);
+    out.seen.clear();
+    rig.link.outgoing = patternImage(12);
+    rig.link.startWrite();
+    rig.advance(20000);
+    QVERIFY2(out.seen == (QStringList{"on", "echo", "off", "confirmed"}), fault);
+    QCOMPARE(rig.io->core.lastReceived(), patternImage(12));
+    out.seen.clear();
+    rig.link.startRead();
+    rig.advance(20000);
+    QCOMPARE(out.seen, (QStringList{"on", "echo", "off", "image"}));
   }
 }
 

@@ -466,16 +466,25 @@ void TestStateWindow::failedLinkFreesButtons() {
     b.form.Button3->click();
     QCOMPARE(b.buttons(), QStringLiteral("1101"));
   }
-  // The device goes away while a request waits for its reply.
-  Bench b({{Fault::Silent, -1, 0, {}, "STATUS"}});
-  QVERIFY(b.connect());
-  b.form.BitBtn1->click();
-  b.rig.io->close();
-  emit b.rig.io->failed(QStringLiteral("Устройство отключено"));
-  b.rig.advance(100);
-  QVERIFY(!b.rig.link.portOpen());
-  QCOMPARE(b.buttons(), QStringLiteral("1010"));
-  QCOMPARE(b.form.Button3->text(), QStringLiteral("Обновить"));
+  // The device goes away while a request waits for its reply, or in the second after one:
+  // polling stops, and nothing is sent (nor fails) after the loss.
+  for (const bool waiting : {true, false}) {
+    Bench b(waiting ? std::vector<FaultSwitch>{{Fault::Silent, -1, 0, {}, "STATUS"}} : std::vector<FaultSwitch>{});
+    QVERIFY(b.connect());
+    QSignalSpy failed(&b.rig.link, &TLink::exchangeFailed);
+    b.form.BitBtn1->click();
+    b.rig.advance(waiting ? 100 : 500);
+    QCOMPARE(b.rig.link.mode(), waiting ? LinkMode::STATUS : LinkMode::PC);
+    b.rig.io->close();
+    emit b.rig.io->failed(QStringLiteral("Устройство отключено"));
+    b.rig.advance(100);
+    QVERIFY(!b.rig.link.portOpen());
+    QCOMPARE(b.buttons(), QStringLiteral("1101"));
+    QCOMPARE(b.form.Button3->text(), QStringLiteral("Обновить"));
+    b.rig.advance(20000);
+    QCOMPARE(failed.size(), 0);
+    QVERIFY(!b.rig.link.watchdog()->isActive());
+  }
 }
 
 QTEST_MAIN(TestStateWindow)

@@ -6,12 +6,14 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTreeWidgetItem>
 
 #include "FakeController.h"
 #include "app/Unit5.h"
 #include "editor/MessageBoxes.h"
 #include "editor/Unit1.h"
+#include "state/Unit6.h"
 #include "testsupport.h"
 
 using testsupport::ModalWatcher;
@@ -26,7 +28,8 @@ korvel::Options faults(std::initializer_list<const char *> names) {
 
 // A main window on the fake controller, connected.
 struct Window {
-  explicit Window(korvel::Options options = {}) : rig(std::move(options)) {
+  explicit Window(korvel::Options options = {}, korvel::Image image = sim::defaultImage())
+      : rig(std::move(options), image) {
     Progress = new TProgress;
     w = new TQuorlan(nullptr, &rig.link);
     Quorlan = w;
@@ -126,6 +129,86 @@ private slots:
       QTRY_COMPARE(boxes.boxes.size(), 1);
       QCOMPARE(boxes.boxes[0].text, QStringLiteral("Ошибка передачи"));
     }
+  }
+
+  void windowDisabledUntilTheWriteIsConfirmed() {
+    // The bar is full and closes; the window waits for the controller's verdict.
+    Window win(faults({"no-save-reply"}));
+    ModalWatcher boxes;
+    QSignalSpy sent(&win.rig.link, &TLink::writeBytesSent);
+    win.w->N6->trigger();
+    for (int i = 0; i < 20000 && sent.isEmpty(); ++i) win.rig.advance(1);
+    QVERIFY(!Progress->isVisible());
+    QVERIFY(!win.w->isEnabled());
+    win.rig.link.ApdDataPacket1StringPacket("SAVE_OK\r\n");
+    QVERIFY(win.settled());
+    win.rig.advance(5000);
+    QTest::qWait(50);
+    QCOMPARE(boxes.boxes.size(), 0);
+  }
+
+  // A message box shown while the controller's data is held (the date report, a read that
+  // fails its checksum): automatic polling sends nothing until it closes, then goes on.
+  void pollingWaitsWhileABoxHoldsData_data() {
+    QTest::addColumn<bool>("read");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("date report") << false << QString();
+    QTest::newRow("bad checksum") << true << QStringLiteral("Ошибка целостности данных");
+  }
+  void pollingWaitsWhileABoxHoldsData() {
+    QFETCH(bool, read);
+    QFETCH(QString, message);
+    korvel::Image image = sim::defaultImage();
+    image[100] ^= 0x5A;   // the checksum no longer matches
+    Window win({}, image);
+    TForm6 form(&win.rig.link);
+    QSignalSpy lines(&win.rig.link, &TLink::statusLine);
+    form.BitBtn1->click();
+    win.rig.advance(2500);
+    QVERIFY(lines.size() >= 19);
+    QStringList texts;
+    QByteArray duringBox;
+    // In the box's own event loop: eight seconds of the controller's time pass, then OK.
+    QTimer boxDriver;
+    std::int64_t openedAt = -1;
+    QObject::connect(&boxDriver, &QTimer::timeout, [&] {
+      auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+      if (!box) return;
+      if (box->text() != texts.value(0, box->text())) {   // anything on top of it: noted, closed
+        texts << box->text();
+        box->done(QMessageBox::Ok);
+        return;
+      }
+      if (openedAt < 0) {
+        openedAt = win.rig.clock.nowMs();
+        texts << box->text();
+        win.rig.takeWritten();
+      }
+      win.rig.advance(100);
+      if (win.rig.clock.nowMs() - openedAt >= 8000) {
+        duringBox = win.rig.takeWritten();
+        openedAt = -1;
+        box->done(QMessageBox::Ok);
+      }
+    });
+    boxDriver.start(2);
+    (read ? win.w->N7 : win.w->N8)->trigger();
+    for (int i = 0; i < 400 && texts.isEmpty(); ++i) win.rig.advance(50);
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(texts.value(1), QString());
+    QCOMPARE(texts.size(), 1);
+    if (!message.isEmpty()) QCOMPARE(texts[0], message);
+    QVERIFY2(!duringBox.contains("STATUS"), duringBox.constData());
+    lines.clear();
+    win.rig.takeWritten();
+    win.rig.advance(3000);
+    QVERIFY(win.rig.takeWritten().contains("STATUS\r\n"));
+    QTest::qWait(30);
+    QCOMPARE(texts.size(), 1);   // no "Контроллер не ответил" on top
+    QVERIFY(lines.size() >= 19);
+    QCOMPARE(lines[0][0].toInt(), 1);
+    for (const QList<QVariant> &l : lines) QVERIFY(l.at(1).toString() != QStringLiteral("LOAD_OK"));
+    form.BitBtn2->click();
   }
 
   void markupInADetailStaysText() {
