@@ -79,7 +79,10 @@ private slots:
   void initTestCase();
   void readsOnlyRegularFiles();
   void neverReplacesDevicesOrFifos();
+  void saveIntoMissingFolderFails_data();
+  void saveIntoMissingFolderFails();
   void keepsOwnerModeAndLinks();
+  void replacesBesideUnderReadOnlyFolder();
   void writesInPlaceWhereNothingCanBeCreated();
   void failedInPlaceSaveKeepsOldBytes();
   void windowRefusesFifo();
@@ -147,6 +150,32 @@ void TstConfigFile::neverReplacesDevicesOrFifos() {
   }
 }
 
+void TstConfigFile::saveIntoMissingFolderFails_data() {
+  QTest::addColumn<QString>("below");   // the file's path below a fresh folder
+  QTest::addColumn<int>("err");         // what the system says about it
+  QTest::newRow("missing folder") << "absent/config" << ENOENT;
+  QTest::newRow("missing folders") << "absent/deeper/config" << ENOENT;
+  QTest::newRow("a file for a folder") << "plain/config" << ENOTDIR;
+}
+
+void TstConfigFile::saveIntoMissingFolderFails() {
+  QFETCH(QString, below);
+  QFETCH(int, err);
+  // Nothing is made on the way: no folder, no file, no temporary beside any of them.
+  QTemporaryDir here(d + "/missingXXXXXX");
+  QVERIFY(here.isValid());
+  QVERIFY(put(here.filePath("plain"), "old"));
+  const QString path = here.filePath(below);
+  const QStringList outerBefore = entries(d);
+  ConfigFileError error;
+  QVERIFY(!writeConfigFile(path, pattern(8), &error));
+  QCOMPARE(error.what, "Не удалось сохранить файл \"" + QDir::toNativeSeparators(path) + "\"");
+  QCOMPARE(error.reason, qt_error_string(err));
+  QCOMPARE(entries(here.path()), QStringList{"plain"});
+  QCOMPARE(contents(here.filePath("plain")), QByteArray("old"));
+  QCOMPARE(entries(d), outerBefore);
+}
+
 void TstConfigFile::keepsOwnerModeAndLinks() {
   const bool root = ::geteuid() == 0;
   const QString sub = d + "/keep";
@@ -179,6 +208,38 @@ void TstConfigFile::keepsOwnerModeAndLinks() {
   QCOMPARE(targetAfter.st_mode, targetBefore.st_mode);
   QVERIFY(S_ISLNK(statOf(alias).st_mode));
   QCOMPARE(entries(sub), (QStringList{"alias", "linked", "single", "target", "twin"}));
+}
+
+void TstConfigFile::replacesBesideUnderReadOnlyFolder() {
+  // A writable folder inside a read-only one: the new image is made beside the old file and
+  // renamed over it (a new inode), with nothing left in either folder. Root writes everywhere,
+  // so as root the save runs as another user, for whom the outer folder is read-only too.
+  const bool root = ::geteuid() == 0;
+  const QString outer = d + "/readonly", inner = outer + "/open", file = inner + "/config";
+  QVERIFY(QDir().mkpath(inner));
+  QVERIFY(put(file, QByteArray(100, 'o')));
+  QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0640), 0);
+  if (root) {
+    QCOMPARE(::chmod(QFile::encodeName(d).constData(), 0755), 0);
+    for (const QString &p : {inner, file})
+      QCOMPARE(::chown(QFile::encodeName(p).constData(), kOtherUser, kOtherUser), 0);
+  }
+  QCOMPARE(::chmod(QFile::encodeName(outer).constData(), 0555), 0);
+  const struct stat before = statOf(file);
+  const bool asOther = !root || (::setegid(kOtherUser) == 0 && ::seteuid(kOtherUser) == 0);
+  ConfigFileError error;
+  const bool saved = asOther && writeConfigFile(file, pattern(9), &error);
+  if (root) QVERIFY(::seteuid(0) == 0 && ::setegid(0) == 0);
+  QCOMPARE(::chmod(QFile::encodeName(outer).constData(), 0755), 0);
+  QVERIFY(asOther);
+  QVERIFY2(saved, qPrintable(error.reason));
+  QCOMPARE(contents(file), bytesOf(pattern(9)));
+  const struct stat after = statOf(file);
+  QVERIFY(after.st_ino != before.st_ino);
+  QCOMPARE(after.st_mode, before.st_mode);
+  QCOMPARE(after.st_uid, before.st_uid);
+  QCOMPARE(entries(outer), QStringList{"open"});
+  QCOMPARE(entries(inner), QStringList{"config"});
 }
 
 void TstConfigFile::writesInPlaceWhereNothingCanBeCreated() {

@@ -57,6 +57,8 @@ private slots:
   void timeoutCutsLateReply();
   void heldWhileHandlerRuns();
   void longLineIsBounded();
+  void rearmAfterDroppedLongLine_data();
+  void rearmAfterDroppedLongLine();
   void heldInputIsCapped();
   void randomInputStaysBounded();
 };
@@ -288,6 +290,44 @@ void TstFramers::longLineIsBounded() {
       QCOMPARE(r.f.collectedLineBytes(), 0);
     }
   }
+}
+
+void TstFramers::rearmAfterDroppedLongLine_data() {
+  QTest::addColumn<QByteArray>("dropped");   // the over-long line as far as it came
+  QTest::addColumn<bool>("byTimeout");       // disarmed by the time-out, not by the link
+  QTest::addColumn<QByteArray>("next");
+  QTest::addColumn<QList<QByteArray>>("out");
+  const QByteArray x(TPacketFramers::kMaxLine - 2, 'x');
+  QTest::newRow("inside the line") << x + "xxx" << false << QByteArray("PC_OK\r\n")
+                                   << QList<QByteArray>{"PC_OK\r\n"};
+  // After re-arming an LF starts a line of its own; it does not end the dropped one.
+  QTest::newRow("after a CR") << x + "xx\r" << false << QByteArray("\nPC_OK\r\n")
+                              << QList<QByteArray>{"\nPC_OK\r\n"};
+  QTest::newRow("time-out inside the line") << x + "xxx" << true << QByteArray("PC_OK\r\n")
+                                            << QList<QByteArray>{"PC_OK\r\n"};
+}
+
+void TstFramers::rearmAfterDroppedLongLine() {
+  QFETCH(QByteArray, dropped);
+  QFETCH(bool, byTimeout);
+  QFETCH(QByteArray, next);
+  QFETCH(QList<QByteArray>, out);
+  // Disarming ends the dropping too: the armed matcher starts clean.
+  Rig r;
+  r.armLine();
+  r.f.feed(dropped);
+  QCOMPARE(r.f.collectedLineBytes(), 0);
+  if (byTimeout) {
+    r.nowMs += TPacketFramers::kTimeoutMs;
+    r.f.checkTimeouts();
+  } else {
+    r.f.line.setArmed(false);
+  }
+  QVERIFY(!r.f.line.armed());
+  r.armLine();
+  r.f.feed(next);
+  QCOMPARE(r.lines, out);
+  QCOMPARE(r.f.collectedLineBytes(), 0);
 }
 
 void TstFramers::heldInputIsCapped() {

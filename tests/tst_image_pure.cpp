@@ -15,6 +15,7 @@
 #include "image/Cp1251.h"
 #include "image/ImageNumbers.h"
 #include "image/ImageText.h"
+#include "image/ReactionTrees.h"
 #include "image/ThresholdText.h"
 #include "soak.h"
 
@@ -54,6 +55,8 @@ private slots:
   void numbers();
   void plainThresholdTextExamples();
   void thresholdTextKeepsTheStoredValue();
+  void thresholdTextAroundE15_data();
+  void thresholdTextAroundE15();
   void parseThresholdForms();
   void parseThresholdRefusesNonNumbers();
   void parseThresholdRangeEnds();
@@ -235,6 +238,51 @@ void TestImagePure::thresholdTextKeepsTheStoredValue() {
            QStringLiteral("34028235") + QString(31, u'0'));
   // The drift of the cut text: -1,5099999 is the next lower value, not -1,51.
   QVERIFY(bits(*parseThreshold(QStringLiteral("-1,5099999"))) != bits(-1.51f));
+}
+
+void TestImagePure::thresholdTextAroundE15_data() {
+  // The plain text turns from fixed to exponent notation at 1E15. Floats there are 2^26 apart
+  // below 2^50: the float nearest 1E15 is 999999986991104, the next 1000000054099968, and the
+  // values between round to one or the other at their midpoint 1000000020545536.
+  QTest::addColumn<float>("value");
+  QTest::addColumn<QString>("plain");      // fixed below 1E15, exponent from there, cut to 10
+  QTest::addColumn<QString>("text");       // the caption's: shortest digits, no exponent
+  QTest::addColumn<QStringList>("others"); // other texts of the same float
+  QTest::newRow("nearest 1E15, below it")
+      << 999999986991104.0f << "9999999869" << "1000000000000000"
+      << QStringList{"1E15", "999999986991104", "999999999999999", "1000000020545535"};
+  QTest::newRow("first float from 1E15 up")
+      << 1000000054099968.0f << "1,00000005" << "1000000050000000"
+      << QStringList{"1000000054099968", "1,00000005E15", "1000000030000000", "1000000087654399"};
+  // 2^17 * 10^10: its exponent form fits the plain width, and is still not the caption's.
+  QTest::newRow("exponent form of 10 characters")
+      << 1310720000000000.0f << "1,31072E15" << "1310720000000000"
+      << QStringList{"1,31072E15", "1310720000000000,0", "131072E10"};
+  QTest::newRow("negative, below")
+      << -999999986991104.0f << "-999999986" << "-1000000000000000" << QStringList{"-1E15"};
+  QTest::newRow("negative, above")
+      << -1310720000000000.0f << "-1,31072E1" << "-1310720000000000" << QStringList{"-1,31072E15"};
+}
+
+void TestImagePure::thresholdTextAroundE15() {
+  QFETCH(float, value);
+  QFETCH(QString, plain);
+  QFETCH(QString, text);
+  QFETCH(QStringList, others);
+  QCOMPARE(plainThresholdText(value), plain);
+  // Float -> caption -> float.
+  const QString caption = trees::thresholdCaption(thresholdText(value));
+  QCOMPARE(caption, QStringLiteral("Порог ") + text);
+  const auto back = parseThreshold(trees::thresholdValue(caption));
+  QVERIFY(back.has_value());
+  QCOMPARE(bits(*back), bits(value));
+  // Text -> float -> text: every way of writing the value ends up as the same caption text.
+  for (const QString &t : QStringList{text} + others) {
+    const auto v = parseThreshold(t);
+    QVERIFY2(v.has_value(), qPrintable(t));
+    QCOMPARE(bits(*v), bits(value));
+    QCOMPARE(thresholdText(*v), text);
+  }
 }
 
 void TestImagePure::parseThresholdForms() {

@@ -34,6 +34,17 @@ struct Bench {
     return ok;
   }
   QStringList memo() const { return form.Memo1->toPlainText().split(QLatin1Char('\n')); }
+  // Everything the window shows: fields, boxes, button captions and states, the log.
+  QStringList shown() const {
+    QStringList s;
+    for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 19, 20}) s << form.Edit(n)->text();
+    for (int n = 1; n <= 18; ++n) s << (form.CheckBox(n)->isChecked() ? QStringLiteral("on") : QStringLiteral("off"));
+    for (const QPushButton *p : {form.Button1, form.Button2, form.Button3, form.Button5, form.BitBtn1, form.BitBtn2})
+      s << p->text() + (p->isEnabled() ? QStringLiteral(" +") : QStringLiteral(" -"));
+    const std::array<int, 4> radios = settings();
+    for (int i : radios) s << QString::number(i);
+    return s + memo();
+  }
   std::array<int, 4> settings() const {
     return {form.RadioGroup1->itemIndex(), form.RadioGroup2->itemIndex(), form.RadioGroup3->itemIndex(),
             form.RadioGroup4->itemIndex()};
@@ -66,6 +77,8 @@ private slots:
   void mainWindowCommandWhilePolling();
   void relays();
   void rs485Send();
+  void rs485LineAfterReply_data();
+  void rs485LineAfterReply();
   void rs485Settings_data();
   void rs485Settings();
   void rs485Setup();
@@ -332,6 +345,51 @@ void TestStateWindow::rs485Send() {
   f.Button1->click();
   QCOMPARE(b.rig.takeWritten(),
            "SEND RS-485\r\n" + QByteArray(31, 'A') + QByteArray(29, '5') + "0");
+}
+
+void TestStateWindow::rs485LineAfterReply_data() {
+  QTest::addColumn<int>("gapMs");   // between the reply's lines, and so before the third one
+  QTest::newRow("third line at once") << 0;
+  QTest::newRow("third line at the end of the second") << 999;
+}
+
+void TestStateWindow::rs485LineAfterReply() {
+  QFETCH(int, gapMs);
+  // The reply has two lines; a third one after them finds the link idle and changes nothing,
+  // not even how long "OK" stays.
+  Bench b({{Fault::Reply, -1, 0, "01 02\n03 04\n05 06", "SEND RS-485"},
+           {Fault::SlowLines, -1, double(gapMs), {}, "SEND RS-485"}});
+  QVERIFY(b.connect());
+  TForm6 &f = b.form;
+  QStringList atSecond;
+  std::int64_t secondAt = -1;
+  // Connected after the window: its own handler has run when this one takes the picture.
+  QObject::connect(&b.rig.link, &TLink::rs485Line, &f, [&](int n, const QString &) {
+    if (n == 2 && secondAt < 0) {
+      atSecond = b.shown();
+      secondAt = b.rig.clock.nowMs();
+    }
+  });
+  QSignalSpy received(&b.rig.link, &TLink::lineShown);
+  QSignalSpy replies(&b.rig.link, &TLink::rs485Line);
+  f.Edit(17)->setText(QStringLiteral("0A1B"));
+  f.Button1->click();
+  for (int t = 0; t < 5000 && secondAt < 0; ++t) b.rig.advance(1);
+  QVERIFY(secondAt >= 0);
+  QCOMPARE(atSecond.mid(atSecond.size() - 4), (QStringList{"ЗАПРОС: 01 02", "", "", "ОТВЕТ: 03 04"}));
+  b.rig.advance(secondAt + gapMs - b.rig.clock.nowMs());
+  QCOMPARE(received.last().at(0).toString(), QStringLiteral("05 06\r\n"));
+  QCOMPARE(replies.size(), 2);
+  QCOMPARE(b.rig.link.mode(), LinkMode::PC);
+  QCOMPARE(b.shown(), atSecond);
+  QCOMPARE(f.Button1->text(), QStringLiteral("OK"));
+  b.rig.advance(secondAt + 999 - b.rig.clock.nowMs());
+  QCOMPARE(b.shown(), atSecond);
+  b.rig.advance(1);
+  QCOMPARE(f.Button1->text(), QStringLiteral("Отправить команду"));
+  QVERIFY(f.Button1->isEnabled());
+  QCOMPARE(b.memo(), (QStringList{"ЗАПРОС: 01 02", "", "", "ОТВЕТ: 03 04"}));
+  QCOMPARE(b.rig.takeWritten(), QByteArray("SEND RS-485\r\n0A1B0"));
 }
 
 void TestStateWindow::rs485Settings_data() {
