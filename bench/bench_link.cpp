@@ -99,9 +99,12 @@ class ProgramClient {
 public:
   explicit ProgramClient(int number) : number_(number) {
     // The virtual ports of this run only: a scan of the machine's devices adds nothing here.
-    link_.listPorts = [] { return PortNames::scanVirtualFolder(PortNames::virtualPortFolder()); };
+    link_.setPortLister([] { return PortNames::scanVirtualFolder(PortNames::virtualPortFolder()); });
     QObject::connect(&link_, &TLink::saveConfirmed, [this] { finish(true, "SAVE_OK"); });
-    QObject::connect(&link_, &TLink::imageReceived, [this] { finish(true, "image received"); });
+    QObject::connect(&link_, &TLink::imageReceived, [this](const ConfigImageBytes &image) {
+      incoming_ = image;
+      finish(true, "image received");
+    });
     QObject::connect(&link_, &TLink::saveFailed, [this] { finish(false, "ERR2"); });
     QObject::connect(&link_, &TLink::writeRefused, [this] { finish(false, "refused with \"e\""); });
     QObject::connect(&link_, &TLink::watchdogExpired, [this](WatchdogReason r) {
@@ -114,10 +117,9 @@ public:
   ~ProgramClient() { link_.sayGoodbye(); }
 
   bool connect(QString *why) {
-    link_.rearmTimer()->start();
+    link_.startRearmTick();
     if (!link_.openPort(number_, why)) return false;
-    link_.lineMatcher().setArmed(true);
-    link_.lineMatcher().setAutoRearm(true);
+    link_.listen();
     done_ = false;
     if (!wait(5000) || link_.mode() != LinkMode::PC) {
       *why = QStringLiteral("no handshake");
@@ -129,11 +131,10 @@ public:
 
   // Seconds from the command to the signal that ends it; nothing on failure.
   std::optional<double> write(const ConfigImageBytes &image, QString *outcome) {
-    link_.outgoing = image;
-    return run([this] { link_.startWrite(); }, 30000, outcome);
+    return run([this, &image] { link_.startWrite(image); }, 30000, outcome);
   }
   std::optional<double> read(QString *outcome) {
-    link_.incoming.fill(0);
+    incoming_.fill(0);
     const auto s = run([this] { link_.startRead(); }, 20000, outcome);
     // "LOAD_OK" follows the image; the next command waits for it as the program does.
     QElapsedTimer t;
@@ -142,7 +143,7 @@ public:
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     return s;
   }
-  const ConfigImageBytes &incoming() const { return link_.incoming; }
+  const ConfigImageBytes &incoming() const { return incoming_; }
   double lastCpuS() const { return cpuS_; }
 
 private:
@@ -191,6 +192,7 @@ private:
 
   int number_;
   TLink link_;
+  ConfigImageBytes incoming_{};
   QElapsedTimer clock_;
   double elapsedS_ = 0, cpuS_ = 0;
   bool done_ = false, ok_ = false;

@@ -63,9 +63,7 @@ QGroupBox *group(const QString &title, QWidget *parent) {
 TQuorlan::TQuorlan(QWidget *parent, TLink *link)
     : QMainWindow(parent),
       // A link of its own is its child; a link handed in stays its giver's.
-      OutgoingImage((link ? link : (link = new TLink(nullptr, nullptr, this)))->outgoing),
-      IncomingImage(link->incoming),
-      link_(link) {
+      link_(link ? link : new TLink(nullptr, nullptr, this)) {
   // The splash goes up before anything else is built, and is painted at once.
   Form4 = new TForm4;
   Form4->show();
@@ -96,8 +94,6 @@ TQuorlan::TQuorlan(QWidget *parent, TLink *link)
   Timer1->setSingleShot(true);
   Timer1->setInterval(50);
   connect(Timer1, &QTimer::timeout, this, &TQuorlan::Timer1Timer);
-  Timer2 = link_->rearmTimer();
-  Timer3 = link_->watchdog();
 
   buildMenu();
 
@@ -174,7 +170,7 @@ TQuorlan::TQuorlan(QWidget *parent, TLink *link)
   if (const QScreen *screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - frameGeometry().center() + pos());
 
-  Timer2->start();
+  link_->startRearmTick();
   Form4->hide();
   delete Form4;
   Form4 = nullptr;

@@ -29,10 +29,7 @@ class QWidget;
 class TSpinEdit;
 class TRadioGroup;
 class TSmsCentreBox;
-class TComPort;
-class TDataPacket;
 class TLink;
-class TLinkTimer;
 
 class TQuorlan : public QMainWindow {
   Q_OBJECT
@@ -75,8 +72,6 @@ public:
 
   // ---- timers ----
   QTimer *Timer1 = nullptr;             // 50 ms one-shot SMS centre check
-  TLinkTimer *Timer2 = nullptr;         // the link's 1000 ms matcher re-arm
-  TLinkTimer *Timer3 = nullptr;         // the link's reply watchdog
 
   // ---- reaction trees (pages are laid down by the window, the trees fill them) ----
   QWidget *treePage1 = nullptr, *treePage2 = nullptr, *treePage3 = nullptr;
@@ -116,9 +111,9 @@ public slots:
 public:
   // == end trees region ==
 
-  // ---- image buffers (the link's, which sends and fills them) ----
-  ConfigImageBytes &OutgoingImage;
-  ConfigImageBytes &IncomingImage;
+  // ---- image buffers: what a write or a save takes, what a read or an open brought ----
+  ConfigImageBytes OutgoingImage{};
+  ConfigImageBytes IncomingImage{};
 
   int DialogTarget = 0;
 
@@ -172,13 +167,8 @@ private:
   // == link region (editor/Unit1_link.cpp) ==
 public:
   TLink *link() const { return link_; }
-  TComPort *ApdComPort1 = nullptr;        // the link's serial port
-  TDataPacket *ApdDataPacket1 = nullptr;  // its line matcher
-  TDataPacket *ApdDataPacket2 = nullptr;  // its byte matcher
   int PortOpen() const;
   ::LinkMode LinkMode() const;
-  std::int32_t ReplyCounter() const;
-  ::WatchdogReason WatchdogReason() const;
   void portScan();   // lists the ports, opens the first, arms the line matcher
   void FormClose();  // on closing: "BYE" and close the port
 public slots:
@@ -194,6 +184,7 @@ private:
   void endExchangeUi();   // progress closed, the window usable again
   void showLinkError(const QString &text, const QString &detail = {});
   TLink *link_;
+  bool linkConnected_ = false;
   // == end link region ==
 
   std::array<TSpinEdit *, 84> spinEdits_{};   // index = number, 1..83

@@ -46,13 +46,8 @@ void setReadButtonsEnabled(TQuorlan *w, bool on) {
 
 int TQuorlan::PortOpen() const { return link_->portOpen() ? 1 : 0; }
 ::LinkMode TQuorlan::LinkMode() const { return link_->mode(); }
-std::int32_t TQuorlan::ReplyCounter() const { return link_->replyCounter(); }
-::WatchdogReason TQuorlan::WatchdogReason() const { return link_->watchdogReason(); }
 
 void TQuorlan::connectLink() {
-  ApdComPort1 = link_->port();
-  ApdDataPacket1 = &link_->lineMatcher();
-  ApdDataPacket2 = &link_->byteMatcher();
   TLink *l = link_;
 
   connect(l, &TLink::lineShown, this, [this](const QString &line) { Label41->setText(line); });
@@ -90,7 +85,10 @@ void TQuorlan::connectLink() {
   });
   // The bar is full; the controller's verdict on the image is still to come.
   connect(l, &TLink::writeBytesSent, this, [] { Progress->closeWindow(); });
-  connect(l, &TLink::imageReceived, this, [this] { Load(); });
+  connect(l, &TLink::imageReceived, this, [this](const ConfigImageBytes &image) {
+    IncomingImage = image;
+    Load();
+  });
   connect(l, &TLink::saveFailed, this, [this] { showLinkError(QStringLiteral("Ошибка CRC")); });
   connect(l, &TLink::writeIncomplete, this,
           [this] { showLinkError(QStringLiteral("Конфигурация записана не полностью")); });
@@ -152,7 +150,8 @@ void TQuorlan::portScan() {
   // These lines show what the controller sent; it must never be taken as markup.
   for (QLabel *l : {Label39, Label40, Label41}) l->setTextFormat(Qt::PlainText);
 
-  if (!ApdComPort1) {
+  if (!linkConnected_) {
+    linkConnected_ = true;
     connectLink();
     // Every pick, even of the item already shown, and every typed or deleted character.
     connect(ComboBox1, &QComboBox::activated, this, &TQuorlan::ComboBox1Change);
@@ -167,7 +166,7 @@ void TQuorlan::portScan() {
   }
 
   ComboBox1->clear();
-  const QList<TPortEntry> ports = link_->listPorts();
+  const QList<TPortEntry> ports = link_->ports();
   for (const TPortEntry &p : ports) {
     ComboBox1->addItem(p.name, p.device);
     ComboBox1->setItemData(ComboBox1->count() - 1, PortNames::tooltipFor(p), Qt::ToolTipRole);
@@ -181,9 +180,7 @@ void TQuorlan::portScan() {
   }
   ComboBox1Change();
 
-  link_->setMode(::LinkMode::NO_PC);
-  ApdDataPacket1->setArmed(true);
-  ApdDataPacket1->setAutoRearm(true);
+  link_->listen();
 }
 
 void TQuorlan::ComboBox1Change() {
@@ -213,7 +210,7 @@ void TQuorlan::ComboBox1Change() {
     errorBox(this, kOpenError, reason);
     return;
   }
-  ComboBox1->setToolTip(ApdComPort1->device());
+  ComboBox1->setToolTip(link_->portDevice());
   Label39->setText(kSearching);
   setReadButtonsEnabled(this, false);
 }
@@ -235,7 +232,7 @@ void TQuorlan::Timer3Timer() { link_->Timer3Timer(); }
 
 void TQuorlan::N6Click() {
   if (!mass_out()) return;   // a refused threshold: nothing is sent
-  link_->startWrite();
+  link_->startWrite(OutgoingImage);
   if (!link_->transferActive()) endExchangeUi();   // it did not start, or ended at once
 }
 

@@ -166,8 +166,8 @@ TComPort::TComPort(QObject *parent, std::unique_ptr<TSerialIo> io)
 
 TComPort::~TComPort() {
   // The framers' handlers point into the owner; nothing may be delivered while dying.
-  framers.onLine = nullptr;
-  framers.onByte = nullptr;
+  framers_.onLine = nullptr;
+  framers_.onByte = nullptr;
   io_->disconnect(this);
   io_->close();
 }
@@ -217,7 +217,7 @@ bool TComPort::sendBytes(const void *data, int count) {
 void TComPort::drain() {
   // Inside a delivery (a handler's modal box included) the data stays in the port; the drain
   // further up the stack reads it once the handler has returned.
-  if (draining_ || framers.delivering()) return;
+  if (draining_ || framers_.delivering()) return;
   draining_ = true;
   struct Reset {
     bool &f;
@@ -228,7 +228,7 @@ void TComPort::drain() {
   while (io_->isOpen()) {
     const QByteArray chunk = io_->read(kBufferSize);
     if (chunk.isEmpty()) break;
-    framers.feed(chunk);
+    framers_.feed(chunk);
   }
 }
 

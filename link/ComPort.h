@@ -57,8 +57,6 @@ public:
   explicit TComPort(QObject *parent = nullptr, std::unique_ptr<TSerialIo> io = nullptr);
   ~TComPort() override;
 
-  TPacketFramers framers;   // line matcher framers.line, byte matcher framers.byte
-
   // Opens the port listed under COM<number>. On failure returns false and puts the system's
   // reason into *reason.
   bool open(int number, QString *reason = nullptr);
@@ -81,7 +79,14 @@ signals:
   // because its device vanished.
   void portLost(const QString &reason);
 
+protected:
+  // The line matcher framers_.line and the byte matcher framers_.byte: the link's alone (a test
+  // client reaches them by deriving).
+  TPacketFramers framers_;
+
 private:
+  friend class TLink;
+  friend class TLinkProbe;
   void drain();
   void onFailed(const QString &reason);
 

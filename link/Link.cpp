@@ -45,9 +45,9 @@ TLink::TLink(std::unique_ptr<TSerialIo> io, TManualClock *clock, QObject *parent
   port_->setObjectName(QStringLiteral("ApdComPort1"));
   rearm_->setObjectName(QStringLiteral("Timer2"));
   watchdog_->setObjectName(QStringLiteral("Timer3"));
-  if (clock_) port_->framers.setClock(clock_->function());
-  port_->framers.onLine = [this](const QByteArray &line) { ApdDataPacket1StringPacket(line); };
-  port_->framers.onByte = [this](const std::uint8_t *data, int size) {
+  if (clock_) port_->framers_.setClock(clock_->function());
+  port_->framers_.onLine = [this](const QByteArray &line) { ApdDataPacket1StringPacket(line); };
+  port_->framers_.onByte = [this](const std::uint8_t *data, int size) {
     ApdDataPacket2Packet(data, size);
   };
   connect(port_, &TComPort::portLost, this, &TLink::onPortLost);
@@ -67,8 +67,6 @@ TLink::~TLink() {
   refusalReport_->stop();
 }
 
-TDataPacket &TLink::lineMatcher() const { return port_->framers.line; }
-TDataPacket &TLink::byteMatcher() const { return port_->framers.byte; }
 
 void TLink::armWatchdog(WatchdogReason reason, int periodMs) {
   watchdog_->stop();
@@ -77,7 +75,6 @@ void TLink::armWatchdog(WatchdogReason reason, int periodMs) {
   watchdog_->start();
 }
 
-int TLink::transferPosition() const { return int(std::lround(replyCounter_ / 39.0)); }
 
 // ---- port ----
 
@@ -85,7 +82,7 @@ bool TLink::openPort(int number, QString *reason) {
   if (portOpen_) port_->close();
   portOpen_ = false;
   QString device;
-  for (const TPortEntry &e : listPorts())
+  for (const TPortEntry &e : listPorts_())
     if (e.number == number) device = e.device;
   QString why;
   if (device.isEmpty()) {
@@ -107,6 +104,16 @@ void TLink::closePort() {
   port_->close();
   portOpen_ = false;
 }
+
+QString TLink::portDevice() const { return portOpen_ ? port_->device() : QString(); }
+
+void TLink::listen() {
+  mode_ = LinkMode::NO_PC;
+  port_->framers_.line.setArmed(true);
+  port_->framers_.line.setAutoRearm(true);
+}
+
+void TLink::startRearmTick() { rearm_->start(); }
 
 void TLink::sayGoodbye() {
   (void)port_->sendText("BYE\r\n");   // nobody waits for it; a port already gone is no matter
@@ -144,24 +151,24 @@ void TLink::abortExchange(const QString &detail) {
 }
 
 void TLink::endLineExchange() {
-  port_->framers.byte.setArmed(false);
-  port_->framers.byte.setAutoRearm(false);
-  port_->framers.line.setArmed(true);
-  port_->framers.line.setAutoRearm(true);
+  port_->framers_.byte.setArmed(false);
+  port_->framers_.byte.setAutoRearm(false);
+  port_->framers_.line.setArmed(true);
+  port_->framers_.line.setAutoRearm(true);
 }
 
 void TLink::armLineForReply() {
   // Disarming drops a partial line, so a fragment heard before never prefixes the reply; the
   // time-out counts afresh.
-  port_->framers.line.setArmed(false);
+  port_->framers_.line.setArmed(false);
   endLineExchange();
 }
 
 void TLink::toByteMatcher() {
-  port_->framers.line.setArmed(false);
-  port_->framers.line.setAutoRearm(false);
-  port_->framers.byte.setArmed(true);
-  port_->framers.byte.setAutoRearm(true);
+  port_->framers_.line.setArmed(false);
+  port_->framers_.line.setAutoRearm(false);
+  port_->framers_.byte.setArmed(true);
+  port_->framers_.byte.setAutoRearm(true);
 }
 
 void TLink::setPhase(Phase p) {
@@ -188,8 +195,9 @@ bool TLink::beginCommand() {
   return true;
 }
 
-void TLink::startWrite() {
+void TLink::startWrite(const ConfigImageBytes &image) {
   if (!beginCommand()) return;
+  outgoing_ = image;
   setPhase(Phase::WriteEcho);
   if (!send("SAVE\r\n")) return;
   mode_ = LinkMode::SAVE;
@@ -229,7 +237,7 @@ void TLink::readSensorIds() {
 // ---- state window commands ----
 
 bool TLink::stateRequestsAllowed() const {
-  return !transferActive() && !port_->framers.delivering();
+  return !transferActive() && !port_->framers_.delivering();
 }
 
 // A state-window request: its mode, reply line 1 next, the command and any payload, then the
@@ -291,7 +299,7 @@ void TLink::ApdDataPacket1StringPacket(const QByteArray &line) {
       emit writeEchoed();
       toByteMatcher();
       shownPosition_ = -1;
-      if (!send(QByteArray(1, char(outgoing[0])))) return;
+      if (!send(QByteArray(1, char(outgoing_[0])))) return;
       replyCounter_ = 1;
       armWatchdog(WatchdogReason::TransferStalled, kFirstByteWaitMs);
       return;
@@ -346,7 +354,7 @@ void TLink::ApdDataPacket1StringPacket(const QByteArray &line) {
     if (line == "TIME_OK\r\n") {
       watchdog_->stop();
       // Russian regional forms whatever this system's locale: 9:05:07 and 08.12.26.
-      const QDateTime now = localTime();
+      const QDateTime now = localTime_();
       if (!send(now.time().toString(QStringLiteral("H:mm:ss")).toLatin1() + "\r\n")) return;
       if (!send(now.date().toString(QStringLiteral("dd.MM.yy")).toLatin1() + "\r\n")) return;
     }
@@ -484,14 +492,14 @@ void TLink::writeByte(std::uint8_t b) {
     reason_ = WatchdogReason::SaveUnconfirmed;
   }
   if (b == 'o') {
-    const int position = transferPosition();
+    const int position = int(std::lround(replyCounter_ / 39.0));
     if (position != shownPosition_) {
       shownPosition_ = position;
       emit transferProgress(position);
     }
     // Index 4123 is the zero byte that follows the image on the wire.
     if (replyCounter_ >= 0 && replyCounter_ <= kImageSize) {
-      const char next = replyCounter_ < kImageSize ? char(outgoing[std::size_t(replyCounter_)]) : '\0';
+      const char next = replyCounter_ < kImageSize ? char(outgoing_[std::size_t(replyCounter_)]) : '\0';
       if (!send(QByteArray(1, next))) return;
     }
     ++replyCounter_;
@@ -521,7 +529,7 @@ void TLink::readByte(std::uint8_t b) {
   const int n = replyCounter_;
   ++replyCounter_;
   if (n < 0 || n >= kImageSize) return;
-  incoming[std::size_t(n)] = b;
+  incoming_[std::size_t(n)] = b;
   const int position = int(std::lround(n / 39.0));
   if (position != shownPosition_) {
     shownPosition_ = position;
@@ -531,8 +539,9 @@ void TLink::readByte(std::uint8_t b) {
     watchdog_->stop();
     endLineExchange();   // "LOAD" stays until "LOAD_OK"
     loadOkOwed_ = true;
+    loadOkGraceTicks_ = 0;
     setPhase(Phase::None);
-    emit imageReceived();
+    emit imageReceived(incoming_);
   }
 }
 
@@ -550,13 +559,16 @@ void TLink::Timer3Timer() {
 }
 
 void TLink::Timer2Timer() {
-  port_->framers.checkTimeouts();
-  if ((mode_ == LinkMode::NO_PC || mode_ == LinkMode::PC) && !port_->framers.line.armed()) {
-    port_->framers.line.setArmed(true);
-    port_->framers.line.setAutoRearm(true);
+  port_->framers_.checkTimeouts();
+  if ((mode_ == LinkMode::NO_PC || mode_ == LinkMode::PC) && !port_->framers_.line.armed()) {
+    port_->framers_.line.setArmed(true);
+    port_->framers_.line.setAutoRearm(true);
   }
-  if (mode_ == LinkMode::SAVE && !port_->framers.byte.armed()) {
-    port_->framers.byte.setArmed(true);
-    port_->framers.byte.setAutoRearm(true);
+  if (mode_ == LinkMode::SAVE && !port_->framers_.byte.armed()) {
+    port_->framers_.byte.setArmed(true);
+    port_->framers_.byte.setAutoRearm(true);
   }
+  if (portOpen_ && stateRequestsAllowed() &&
+      (mode_ == LinkMode::PC || (mode_ == LinkMode::LOAD && ++loadOkGraceTicks_ > 1)))
+    emit idle();
 }

@@ -32,28 +32,13 @@ public:
                  QObject *parent = nullptr);
   ~TLink() override;
 
-  TComPort *port() const { return port_; }           // ApdComPort1
-  TDataPacket &lineMatcher() const;                  // ApdDataPacket1
-  TDataPacket &byteMatcher() const;                  // ApdDataPacket2
-  TLinkTimer *rearmTimer() const { return rearm_; }  // Timer2, 1000 ms, always running
-  TLinkTimer *watchdog() const { return watchdog_; } // Timer3
-
   LinkMode mode() const { return mode_; }
-  void setMode(LinkMode mode) { mode_ = mode; }
-  std::int32_t replyCounter() const { return replyCounter_; }
-  void setReplyCounter(std::int32_t n) { replyCounter_ = n; }
-  WatchdogReason watchdogReason() const { return reason_; }
-  // Stops the watchdog, sets the reason and period, and starts it; period 0 keeps the period.
-  void armWatchdog(WatchdogReason reason, int periodMs = 0);
 
-  // The images: what a write sends (followed on the wire by one zero byte) and where a read
-  // stores. Both live for the whole run.
-  ConfigImageBytes outgoing{};
-  ConfigImageBytes incoming{};
-
-  // Seams: where the port list comes from, and the local time the clock command sends.
-  std::function<QList<TPortEntry>()> listPorts = &PortNames::systemPorts;
-  std::function<QDateTime()> localTime = &QDateTime::currentDateTime;
+  // Where the port list comes from, and the local time the clock command sends; the system's
+  // unless replaced.
+  void setPortLister(std::function<QList<TPortEntry>()> lister) { listPorts_ = std::move(lister); }
+  QList<TPortEntry> ports() const { return listPorts_(); }
+  void setLocalTime(std::function<QDateTime()> now) { localTime_ = std::move(now); }
 
   // ---- port ----
   bool portOpen() const { return portOpen_; }        // PortOpen
@@ -63,11 +48,16 @@ public:
   void closePort();
   // On closing the program: "BYE", then the port is closed.
   void sayGoodbye();
+  QString portDevice() const;        // the open port's device path; empty when closed
+  // After the port scan: LinkMode "NO_PC", the line matcher armed. The controller speaks first.
+  void listen();
+  // The 1000 ms matcher re-arm tick, from start-up to the end.
+  void startRearmTick();
 
   // ---- main window commands ----
   // Each command arms the line matcher afresh for its reply. All are refused while a transfer
   // runs (the main window is disabled then, so only a caller in error gets here).
-  void startWrite();       // "SAVE": `outgoing` must have been built
+  void startWrite(const ConfigImageBytes &image);   // "SAVE"; the image followed by a zero byte
   void startRead();        // "LOAD"
   void setControllerClock();   // "TIME"
   void readMasterKey();    // "TM"
@@ -94,8 +84,6 @@ public:
   void Timer3Timer();
   void Timer2Timer();
 
-  // Progress position of a transfer: ReplyCounter / 39, rounded.
-  int transferPosition() const;
 
 signals:
   void lineShown(const QString &line);               // every received line, as received
@@ -109,7 +97,7 @@ signals:
   // (or only part) was written; the read brought no image.
   void writeIncomplete();
   void readIncomplete();
-  void imageReceived();                              // all 4123 bytes are in `incoming`
+  void imageReceived(const ConfigImageBytes &image); // all 4123 bytes of a read
   void saveConfirmed();                              // "SAVE_OK"
   void saveFailed();                                 // "ERR2"
   void masterKeyRead(const QString &key);
@@ -124,6 +112,9 @@ signals:
   // A main-window command has taken the link over from a state-window request or its second
   // after a reply: neither will end by itself now.
   void stateExchangeDropped();
+  // Once a second while the link could take a state-window request and no exchange is awaited
+  // (a read's "LOAD_OK" gets one tick of grace): polling that had to wait goes on.
+  void idle();
   // State window replies: line `number` (from 1) of a "STATUS" reply, CR LF removed.
   void statusLine(int number, const QString &text);
   void statusComplete();
@@ -133,6 +124,9 @@ signals:
   void rs485SetupReply(const QString &text);         // the "SETUP RS-485" reply, CR LF removed
 
 private:
+  friend class TLinkProbe;
+  // Stops the watchdog, sets the reason and period, and starts it; period 0 keeps the period.
+  void armWatchdog(WatchdogReason reason, int periodMs = 0);
   // Where a transfer stands; an echo starts the byte phase only in its own echo wait.
   enum class Phase { None, WriteEcho, WriteBytes, WriteConfirm, ReadEcho, ReadBytes };
   bool send(const QByteArray &bytes);
@@ -152,6 +146,13 @@ private:
   void readByte(std::uint8_t b);
   void stateReply(const QByteArray &line);
 
+  // The images: what a write sends (followed on the wire by one zero byte) and where a read
+  // stores.
+  ConfigImageBytes outgoing_{};
+  ConfigImageBytes incoming_{};
+  std::function<QList<TPortEntry>()> listPorts_ = &PortNames::systemPorts;
+  std::function<QDateTime()> localTime_ = &QDateTime::currentDateTime;
+  int loadOkGraceTicks_ = 0;
   TManualClock *clock_;
   TComPort *port_;
   TLinkTimer *rearm_;

@@ -19,7 +19,6 @@
 #include "editor/EditorWidgets.h"
 #include "editor/MessageBoxes.h"
 #include "link/Link.h"
-#include "link/LinkClock.h"
 #include "link/StateReplies.h"
 
 TForm6 *Form6 = nullptr;
@@ -373,9 +372,8 @@ void TForm6::connectLink() {
     requestsOver(true);
     if (polling()) Button3->setEnabled(false);
     resumePending_ = polling();
-    resumeTicks_ = 0;
   });
-  connect(l->rearmTimer(), &TLinkTimer::timeout, this, &TForm6::resumeTick);
+  connect(l, &TLink::idle, this, &TForm6::resumeTick);
 }
 
 void TForm6::setLog(const QString &request, const QString &reply) {
@@ -421,7 +419,6 @@ void TForm6::BitBtn1Click() {
   // the re-arm tick resumes it once the link can take requests again.
   if (!link_->requestStatus()) {
     resumePending_ = true;
-    resumeTicks_ = 0;
   }
 }
 
@@ -490,16 +487,12 @@ void TForm6::transferChanged(bool active) {
     if (polling()) Button3->setEnabled(false);
   }
   resumePending_ = !active && polling();
-  resumeTicks_ = 0;
   for (QWidget *gate : transferGates_) gate->setEnabled(!active);
 }
 
 void TForm6::resumeTick() {
-  if (!resumePending_ || !link_->stateRequestsAllowed()) return;
-  // Polling resumes once the link is idle. A finished read still waits for its "LOAD_OK";
-  // should that never come, the next tick goes ahead anyway.
-  const LinkMode mode = link_->mode();
-  if (mode != LinkMode::PC && !(mode == LinkMode::LOAD && ++resumeTicks_ > 1)) return;
+  // The link says it is idle: a cycle that had to wait goes on now.
+  if (!resumePending_) return;
   resumePending_ = false;
   if (polling()) BitBtn1Click();
 }

@@ -68,7 +68,6 @@ private:
   QList<QWidget *> transferGates_;
   QString logRequest_, logReply_;
   bool resumePending_ = false;
-  int resumeTicks_ = 0;
 };
 
 extern TForm6 *Form6;

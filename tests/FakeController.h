@@ -13,6 +13,7 @@
 #include "link/ComPort.h"
 #include "link/Link.h"
 #include "link/LinkClock.h"
+#include "link/LinkProbe.h"
 
 class TFakeSerialIo : public TSerialIo, public TManualClock::Source {
   Q_OBJECT
@@ -86,8 +87,8 @@ struct FakeRig {
   explicit FakeRig(korvel::Options options = {}, korvel::Image image = sim::defaultImage())
       : io(new TFakeSerialIo(clock, std::move(options), image)),
         link(std::unique_ptr<TSerialIo>(io), &clock) {
-    link.listPorts = [] { return QList<TPortEntry>{{QStringLiteral("COM1"), QStringLiteral("fake"), {}, 1}}; };
-    link.rearmTimer()->start();
+    link.setPortLister([] { return QList<TPortEntry>{{QStringLiteral("COM1"), QStringLiteral("fake"), {}, 1}}; });
+    link.startRearmTick();
   }
 
   // Moves virtual time on; what the port reports from the event loop (a lost device) too.
@@ -99,8 +100,7 @@ struct FakeRig {
   bool connect(std::int64_t limitMs = 5000) {
     QString reason;
     if (!link.openPort(1, &reason)) return false;
-    link.lineMatcher().setArmed(true);
-    link.lineMatcher().setAutoRearm(true);
+    link.listen();
     for (std::int64_t t = 0; t < limitMs && link.mode() != LinkMode::PC; t += 10) advance(10);
     return link.mode() == LinkMode::PC;
   }
@@ -114,6 +114,7 @@ struct FakeRig {
   TManualClock clock;
   TFakeSerialIo *io;   // owned by the link's port
   TLink link;
+  TLinkProbe probe{link};
 
 private:
   qsizetype taken_ = 0;

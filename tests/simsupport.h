@@ -52,9 +52,14 @@ public:
   QByteArray err;
 };
 
+// A bare client on the port's framers, standing in for a link.
+struct ClientPort : TComPort {
+  TPacketFramers &framers = framers_;
+};
+
 // A port with both handlers recorded.
 struct Client {
-  TComPort port;
+  ClientPort port;
   QList<QByteArray> lines;
   QByteArray bytes;
   std::function<void(const QByteArray &)> onLine;

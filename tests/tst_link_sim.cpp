@@ -17,6 +17,7 @@
 #include "link/ComPort.h"
 #include "link/Link.h"
 #include "link/LinkClock.h"
+#include "link/LinkProbe.h"
 #include "image/Checksum.h"
 #include "link/PortNames.h"
 #include "simsupport.h"
@@ -70,18 +71,21 @@ void TstLinkSim::loadAndSaveThroughTheLink() {
   Sim sim;
   QVERIFY(sim.start(21));
   TLink link;
-  link.rearmTimer()->start();
+  link.startRearmTick();
   QString reason;
   QVERIFY2(link.openPort(21, &reason), qPrintable(reason));
-  link.lineMatcher().setArmed(true);
-  link.lineMatcher().setAutoRearm(true);
+  link.listen();
   QVERIFY(pump([&] { return link.mode() == LinkMode::PC; }, 5000));
 
   bool done = false;
-  QObject::connect(&link, &TLink::imageReceived, [&] { done = true; });
+  ConfigImageBytes incoming{};
+  QObject::connect(&link, &TLink::imageReceived, [&](const ConfigImageBytes &image) {
+    incoming = image;
+    done = true;
+  });
   link.startRead();
   QVERIFY(pump([&] { return done && link.mode() == LinkMode::PC; }, 10000));
-  const QByteArray img(reinterpret_cast<const char *>(link.incoming.data()), 4123);
+  const QByteArray img(reinterpret_cast<const char *>(incoming.data()), 4123);
   QCOMPARE(quint8(img.at(4122)), checksum(img));
   QCOMPARE(img.mid(0, 17), QByteArray(17, 'N'));
   QCOMPARE(img.mid(17, 32), cp1251("Вход 1 Замкнут") + QByteArray(18, '\0'));
@@ -92,20 +96,20 @@ void TstLinkSim::loadAndSaveThroughTheLink() {
   int confirmed = 0, failed = 0;
   QObject::connect(&link, &TLink::saveConfirmed, [&] { ++confirmed; });
   QObject::connect(&link, &TLink::saveFailed, [&] { ++failed; });
-  ConfigImageBytes changed = link.incoming;
+  ConfigImageBytes changed = incoming;
   changed[3697] = 'Z';
   storeChecksum(changed);
-  link.outgoing = changed;
-  link.startWrite();
+  link.startWrite(changed);
   QVERIFY(pump([&] { return confirmed == 1; }, 20000));
-  link.outgoing[100] ^= 1;
-  link.startWrite();
+  ConfigImageBytes broken = changed;
+  broken[100] ^= 1;
+  link.startWrite(broken);
   QVERIFY(pump([&] { return failed == 1; }, 20000));
 
   done = false;
   link.startRead();
   QVERIFY(pump([&] { return done; }, 10000));
-  QCOMPARE(link.incoming, changed);
+  QCOMPARE(incoming, changed);
   QVERIFY(sim.log().contains("SAVE: 4123 bytes"));
   QVERIFY(!sim.log().contains("not 0x00"));   // the zero byte followed each image
   sim.stop();
@@ -173,6 +177,7 @@ void TstLinkSim::mainWindowPortPicker() {
   Progress = new TProgress;
   auto *w = new TQuorlan;
   Quorlan = w;
+  const TLinkProbe probe(*w->link());
 
   // Start-up opened the first port of the list and sent "BYE".
   QCOMPARE(w->ComboBox1->itemText(0), QStringLiteral("COM1"));
@@ -181,8 +186,8 @@ void TstLinkSim::mainWindowPortPicker() {
   QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM1"));
   QCOMPARE(w->PortOpen(), 1);
   QCOMPARE(w->LinkMode(), LinkMode::NO_PC);
-  QVERIFY(w->ApdDataPacket1->armed());
-  QVERIFY(!w->ApdDataPacket2->armed());
+  QVERIFY(probe.lineMatcher().armed());
+  QVERIFY(!probe.byteMatcher().armed());
   QTRY_COMPARE_WITH_TIMEOUT(sim.count("< BYE"), 1, 3000);
   // The window answers the announcement: the handshake follows on its own.
   QTRY_COMPARE_WITH_TIMEOUT(w->LinkMode(), LinkMode::PC, 3000);
@@ -235,21 +240,21 @@ void TstLinkSim::mainWindowPortPicker() {
   QCOMPARE(w->PortOpen(), 1);
 
   // The re-arm tick serves "NO_PC", "PC" and "SAVE" only.
-  w->ApdDataPacket1->setArmed(false);
+  probe.lineMatcher().setArmed(false);
   w->Timer2Timer();
-  QVERIFY(w->ApdDataPacket1->armed() && w->ApdDataPacket1->autoRearm());
-  w->link()->setMode(LinkMode::LOAD);
-  w->ApdDataPacket1->setArmed(false);
+  QVERIFY(probe.lineMatcher().armed() && probe.lineMatcher().autoRearm());
+  probe.setMode(LinkMode::LOAD);
+  probe.lineMatcher().setArmed(false);
   w->Timer2Timer();
-  QVERIFY(!w->ApdDataPacket1->armed() && !w->ApdDataPacket2->armed());
-  w->link()->setMode(LinkMode::SAVE);
+  QVERIFY(!probe.lineMatcher().armed() && !probe.byteMatcher().armed());
+  probe.setMode(LinkMode::SAVE);
   w->Timer2Timer();
-  QVERIFY(w->ApdDataPacket2->armed() && w->ApdDataPacket2->autoRearm());
-  QVERIFY(!w->ApdDataPacket1->armed());
-  w->ApdDataPacket2->setArmed(false);
-  w->link()->setMode(LinkMode::PC);
+  QVERIFY(probe.byteMatcher().armed() && probe.byteMatcher().autoRearm());
+  QVERIFY(!probe.lineMatcher().armed());
+  probe.byteMatcher().setArmed(false);
+  probe.setMode(LinkMode::PC);
   w->Timer2Timer();
-  QVERIFY(w->ApdDataPacket1->armed());
+  QVERIFY(probe.lineMatcher().armed());
 
   // The device vanishes: port closed, menu and read buttons off, one box; picking reconnects.
   w->N5->menuAction()->setEnabled(true);
@@ -275,7 +280,7 @@ void TstLinkSim::mainWindowPortPicker() {
   // Closing says "BYE" once more and closes the port.
   w->close();
   QTRY_COMPARE_WITH_TIMEOUT(again.count("< BYE"), 2, 3000);
-  QVERIFY(!w->ApdComPort1->isOpen());
+  QVERIFY(!probe.port().isOpen());
   delete w;
   Quorlan = nullptr;
   delete Progress;

@@ -15,6 +15,7 @@
 
 #include "app/Unit5.h"
 #include "editor/Unit1.h"
+#include "link/Link.h"
 #include "link/ComPort.h"
 #include "link/PortNames.h"
 #include "testsupport.h"
@@ -78,7 +79,7 @@ private slots:
       picker->view()->setCurrentIndex(picker->model()->index(index, 0));
       QTest::keyClick(picker->view(), Qt::Key_Return);
       QCOMPARE(picker->currentText(), QFileInfo(port->link).fileName());
-      QCOMPARE(w->ApdComPort1->device(), port->link);
+      QCOMPARE(w->link()->portDevice(), port->link);
       QCOMPARE(w->PortOpen(), 1);
     }
     QVERIFY(boxes.boxes.isEmpty());

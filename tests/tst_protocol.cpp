@@ -98,7 +98,7 @@ void TstProtocol::identifiersKeyAndStrayLines() {
     }
     QCOMPARE(ids[0][1].toString(), QStringLiteral("28FF4A1B02160345"));
     QCOMPARE(rig.link.mode(), LinkMode::PC);
-    QVERIFY(!rig.link.watchdog()->isActive());
+    QVERIFY(!rig.probe.watchdog().isActive());
   }
   {
     // Five identifier lines: "ID" stays with no watchdog; later lines are identifiers 6..8.
@@ -134,7 +134,7 @@ void TstProtocol::clockInRussianFormsWhateverTheLocale() {
   for (const auto &[time, line] : {std::pair{QTime(9, 5, 7), QByteArray("9:05:07\r\n08.12.26\r\n")},
                                    std::pair{QTime(0, 0, 0), QByteArray("0:00:00\r\n08.12.26\r\n")}}) {
     FakeRig rig;
-    rig.link.localTime = [t = time] { return QDateTime(QDate(2026, 12, 8), t); };
+    rig.link.setLocalTime([t = time] { return QDateTime(QDate(2026, 12, 8), t); });
     QSignalSpy date(&rig.link, &TLink::dateReported);
     QVERIFY(rig.connect());
     rig.takeWritten();
@@ -159,13 +159,13 @@ void TstProtocol::watchdogPeriodsAndReasons() {
   const Case cases[] = {
       {"silent:TM", [](TLink &l) { l.readMasterKey(); }, 1000, WatchdogReason::NoReply},
       {"silent:TIME", [](TLink &l) { l.setControllerClock(); }, 1000, WatchdogReason::NoReply},
-      {"no-echo:SAVE", [](TLink &l) { l.startWrite(); }, 5000, WatchdogReason::NoReply},
+      {"no-echo:SAVE", [](TLink &l) { l.startWrite({}); }, 5000, WatchdogReason::NoReply},
       {"no-echo:LOAD", [](TLink &l) { l.startRead(); }, 5000, WatchdogReason::NoReply},
       // Echo, then no byte: 1000 ms from the echo.
-      {"stop-after:0:SAVE", [](TLink &l) { l.startWrite(); }, 1000, WatchdogReason::TransferStalled},
+      {"stop-after:0:SAVE", [](TLink &l) { l.startWrite({}); }, 1000, WatchdogReason::TransferStalled},
       {"stop-after:0:LOAD", [](TLink &l) { l.startRead(); }, 1000, WatchdogReason::TransferStalled},
       // Every byte acknowledged, no confirmation: 3000 ms from the last acknowledgement.
-      {"no-save-reply", [](TLink &l) { l.startWrite(); }, 3000, WatchdogReason::SaveUnconfirmed},
+      {"no-save-reply", [](TLink &l) { l.startWrite({}); }, 3000, WatchdogReason::SaveUnconfirmed},
   };
   for (const Case &c : cases) {
     FakeRig rig(faults({c.fault}));
@@ -181,10 +181,10 @@ void TstProtocol::watchdogPeriodsAndReasons() {
     QCOMPARE(rig.clock.nowMs() - lastHeard, c.quietMs);
     QCOMPARE(expired[0][0].value<WatchdogReason>(), c.reason);
     QCOMPARE(rig.link.mode(), LinkMode::PC);
-    QVERIFY(rig.link.lineMatcher().armed());
-    if (c.reason != WatchdogReason::SaveUnconfirmed) QVERIFY(!rig.link.byteMatcher().armed());
+    QVERIFY(rig.probe.lineMatcher().armed());
+    if (c.reason != WatchdogReason::SaveUnconfirmed) QVERIFY(!rig.probe.byteMatcher().armed());
     QVERIFY(!rig.link.transferActive());
-    QVERIFY(!rig.link.watchdog()->isActive());
+    QVERIFY(!rig.probe.watchdog().isActive());
   }
   {
     // A state request's 7000 ms stays the period for the clock command that follows.
@@ -213,11 +213,10 @@ void TstProtocol::writeConfirmedRefusedAndRejected() {
     QVERIFY(rig.connect());
     for (int round = 0; round < 2; ++round) {   // a second write right after the first
       rig.takeWritten();
-      rig.link.outgoing = patternImage(round);
-      rig.link.startWrite();
+      rig.link.startWrite(patternImage(round));
       rig.advance(20000);
-      QCOMPARE(rig.takeWritten(), "SAVE\r\n" + bytesOf(rig.link.outgoing) + QByteArray(1, '\0'));
-      QCOMPARE(rig.io->core.lastReceived(), rig.link.outgoing);
+      QCOMPARE(rig.takeWritten(), "SAVE\r\n" + bytesOf(rig.probe.outgoing()) + QByteArray(1, '\0'));
+      QCOMPARE(rig.io->core.lastReceived(), rig.probe.outgoing());
       QCOMPARE(confirmed.size(), round + 1);
       QCOMPARE(rig.link.mode(), LinkMode::PC);
     }
@@ -227,14 +226,14 @@ void TstProtocol::writeConfirmedRefusedAndRejected() {
     // A stray byte long after the write must not wake the watchdog with the write's reason.
     const std::uint8_t stray = '?';
     rig.link.ApdDataPacket2Packet(&stray, 1);
-    QVERIFY(!rig.link.watchdog()->isActive());
+    QVERIFY(!rig.probe.watchdog().isActive());
   }
   {
     FakeRig rig(faults({"err2"}));
     QSignalSpy failed(&rig.link, &TLink::saveFailed);
     QSignalSpy expired(&rig.link, &TLink::watchdogExpired);
     QVERIFY(rig.connect());
-    rig.link.startWrite();
+    rig.link.startWrite(patternImage(1));
     rig.advance(20000);
     QCOMPARE(failed.size(), 1);
     QCOMPARE(expired.size(), 0);
@@ -247,12 +246,12 @@ void TstProtocol::writeConfirmedRefusedAndRejected() {
     QSignalSpy expired(&rig.link, &TLink::watchdogExpired);
     QVERIFY(rig.connect());
     rig.takeWritten();
-    rig.link.startWrite();
+    rig.link.startWrite(patternImage(1));
     rig.advance(50);
     QCOMPARE(refused.size(), 1);
     QCOMPARE(rig.takeWritten().size(), 6 + 101);
     QCOMPARE(rig.link.mode(), LinkMode::PC);
-    QVERIFY(rig.link.lineMatcher().armed() && !rig.link.byteMatcher().armed());
+    QVERIFY(rig.probe.lineMatcher().armed() && !rig.probe.byteMatcher().armed());
     rig.advance(2940);   // 2990 ms after the refusal
     QCOMPARE(expired.size(), 0);
     rig.advance(20);
@@ -264,11 +263,11 @@ void TstProtocol::writeConfirmedRefusedAndRejected() {
     FakeRig rig(faults({"reply:SAVE:ERR2"}));
     QSignalSpy failed(&rig.link, &TLink::saveFailed);
     QVERIFY(rig.connect());
-    rig.link.startWrite();
+    rig.link.startWrite(patternImage(1));
     rig.advance(100);
     QCOMPARE(failed.size(), 1);
     QVERIFY(!rig.link.transferActive());
-    QVERIFY(!rig.link.watchdog()->isActive());
+    QVERIFY(!rig.probe.watchdog().isActive());
   }
 }
 
@@ -278,10 +277,9 @@ void TstProtocol::strayAndDoubledBytesDuringAWrite() {
   FakeRig rig(faults({"stray-before-ack:50", "stray-before-ack:2000:x", "ack-delay:1"}));
   QSignalSpy confirmed(&rig.link, &TLink::saveConfirmed);
   QVERIFY(rig.connect());
-  rig.link.outgoing = patternImage(3);
-  rig.link.startWrite();
+  rig.link.startWrite(patternImage(3));
   rig.advance(30000);
-  QCOMPARE(rig.io->core.lastReceived(), rig.link.outgoing);
+  QCOMPARE(rig.io->core.lastReceived(), rig.probe.outgoing());
   QCOMPARE(confirmed.size(), 1);
 }
 
@@ -296,9 +294,9 @@ void TstProtocol::readWholeInOneBurstAndCutShort() {
     rig.link.startRead();
     rig.advance(1);
     QCOMPARE(modeAtImage, QList<LinkMode>{LinkMode::LOAD});
-    QCOMPARE(rig.link.incoming, patternImage(9));
+    QCOMPARE(rig.probe.incoming(), patternImage(9));
     QCOMPARE(rig.link.mode(), LinkMode::PC);
-    QVERIFY(!rig.link.watchdog()->isActive());
+    QVERIFY(!rig.probe.watchdog().isActive());
     QVERIFY(!rig.link.transferActive());
   }
   {
@@ -306,13 +304,13 @@ void TstProtocol::readWholeInOneBurstAndCutShort() {
     FakeRig rig(faults({"stop-after:4000:LOAD"}), patternImage(9));
     QSignalSpy received(&rig.link, &TLink::imageReceived);
     QVERIFY(rig.connect());
-    rig.link.incoming = patternImage(200);
+    rig.probe.incoming() = patternImage(200);
     rig.link.startRead();
     rig.advance(5000);
     QCOMPARE(received.size(), 0);
     const ConfigImageBytes sent = patternImage(9), old = patternImage(200);
-    QVERIFY(std::equal(sent.begin(), sent.begin() + 4000, rig.link.incoming.begin()));
-    QVERIFY(std::equal(old.begin() + 4000, old.end(), rig.link.incoming.begin() + 4000));
+    QVERIFY(std::equal(sent.begin(), sent.begin() + 4000, rig.probe.incoming().begin()));
+    QVERIFY(std::equal(old.begin() + 4000, old.end(), rig.probe.incoming().begin() + 4000));
   }
 }
 
@@ -323,7 +321,7 @@ void TstProtocol::deviceGoneOrWriteFailedMidTransfer() {
     QSignalSpy expired(&rig.link, &TLink::watchdogExpired);
     QVERIFY(rig.connect());
     if (QByteArray(fault).contains("SAVE"))
-      rig.link.startWrite();
+      rig.link.startWrite(patternImage(1));
     else
       rig.link.startRead();
     rig.advance(50);
@@ -339,7 +337,7 @@ void TstProtocol::deviceGoneOrWriteFailedMidTransfer() {
     QSignalSpy failed(&rig.link, &TLink::exchangeFailed);
     QSignalSpy expired(&rig.link, &TLink::watchdogExpired);
     QVERIFY(rig.connect());
-    rig.link.startWrite();
+    rig.link.startWrite(patternImage(1));
     rig.advance(100);
     rig.io->failWrites = true;
     rig.advance(5);
@@ -347,7 +345,7 @@ void TstProtocol::deviceGoneOrWriteFailedMidTransfer() {
     QVERIFY(!failed[0][0].toString().isEmpty());
     QCOMPARE(rig.link.mode(), LinkMode::PC);
     QVERIFY(!rig.link.transferActive());
-    QVERIFY(rig.link.lineMatcher().armed() && !rig.link.byteMatcher().armed());
+    QVERIFY(rig.probe.lineMatcher().armed() && !rig.probe.byteMatcher().armed());
     rig.advance(10000);
     QCOMPARE(expired.size(), 0);
   }
@@ -402,11 +400,11 @@ void TstProtocol::unusualEndings() {
   FakeRig rig(faults({fault.toLatin1().constData()}), patternImage(5));
   QVERIFY(rig.connect());
   Outcomes out(rig.link);
-  rig.link.outgoing = patternImage(6);
   const ConfigImageBytes before = patternImage(7);
-  rig.link.incoming = before;
-  QSignalSpy bytesDone(&rig.link, write ? &TLink::writeBytesSent : &TLink::imageReceived);
-  write ? rig.link.startWrite() : rig.link.startRead();
+  rig.probe.incoming() = before;
+  QSignalSpy sent(&rig.link, &TLink::writeBytesSent), received(&rig.link, &TLink::imageReceived);
+  QSignalSpy &bytesDone = write ? sent : received;
+  write ? rig.link.startWrite(patternImage(6)) : rig.link.startRead();
   for (int i = 0; i < 20000 && bytesDone.isEmpty() && rig.link.transferActive(); ++i) rig.advance(1);
   if (!injected.isEmpty()) {
     QCOMPARE(rig.link.mode(), write ? LinkMode::SAVE : LinkMode::LOAD);   // the confirmation is awaited
@@ -421,9 +419,9 @@ void TstProtocol::unusualEndings() {
   QCOMPARE(out.seen, expected);
   QCOMPARE(rig.link.mode(), expected.contains("image") ? LinkMode::LOAD : LinkMode::PC);
   QVERIFY(!rig.link.transferActive());
-  QVERIFY(!rig.link.watchdog()->isActive());
-  QVERIFY(rig.link.lineMatcher().armed());
-  if (!write) QCOMPARE(rig.link.incoming, expected.contains("image") ? patternImage(5) : before);
+  QVERIFY(!rig.probe.watchdog().isActive());
+  QVERIFY(rig.probe.lineMatcher().armed());
+  if (!write) QCOMPARE(rig.probe.incoming(), expected.contains("image") ? patternImage(5) : before);
   if (write && !expected.contains("write incomplete")) QCOMPARE(rig.io->core.lastReceived(), patternImage(6));
 }
 
@@ -435,7 +433,7 @@ void TstProtocol::commandsInTheTailOfAWrite() {
     QVERIFY(rig.connect());
     Outcomes out(rig.link);
     QSignalSpy key(&rig.link, &TLink::masterKeyRead);
-    rig.link.startWrite();
+    rig.link.startWrite(patternImage(1));
     rig.advance(50);
     QVERIFY(!rig.link.transferActive());
     const std::int64_t refusedAt = rig.clock.nowMs();
@@ -451,7 +449,7 @@ void TstProtocol::commandsInTheTailOfAWrite() {
     FakeRig rig(faults({"refuse-byte:4122"}));
     QVERIFY(rig.connect());
     Outcomes out(rig.link);
-    rig.link.startWrite();
+    rig.link.startWrite(patternImage(1));
     rig.advance(20000);
     QCOMPARE(out.seen, (QStringList{"on", "echo", "off", "watchdog 3"}));
   }
@@ -462,7 +460,7 @@ void TstProtocol::commandsInTheTailOfAWrite() {
     QVERIFY(rig.connect());
     Outcomes out(rig.link);
     QSignalSpy sent(&rig.link, &TLink::writeBytesSent);
-    rig.link.startWrite();
+    rig.link.startWrite(patternImage(1));
     for (int i = 0; i < 20000 && sent.isEmpty(); ++i) rig.advance(1);
     QVERIFY(rig.link.transferActive());
     rig.takeWritten();
@@ -477,7 +475,7 @@ void TstProtocol::commandsInTheTailOfAWrite() {
     FakeRig rig(faults({"no-save-reply"}));
     QVERIFY(rig.connect());
     Outcomes out(rig.link);
-    rig.link.startWrite();
+    rig.link.startWrite(patternImage(1));
     rig.advance(20000);
     rig.link.readMasterKey();
     rig.link.ApdDataPacket1StringPacket("SAVE_OK\r\n");
@@ -498,8 +496,7 @@ void TstProtocol::commandAfterTwoQuietMinutes() {
     f.contains("ID") ? rig.link.readSensorIds() : f.contains("date") ? rig.link.setControllerClock() : rig.link.startRead();
     rig.advance(130000);
     out.seen.clear();
-    rig.link.outgoing = patternImage(12);
-    rig.link.startWrite();
+    rig.link.startWrite(patternImage(12));
     rig.advance(20000);
     QVERIFY2(out.seen == (QStringList{"on", "echo", "off", "confirmed"}), fault);
     QCOMPARE(rig.io->core.lastReceived(), patternImage(12));

@@ -7,7 +7,7 @@
 #include "app/Unit5.h"
 #include "app/uZastavka.h"
 #include "editor/Unit1.h"
-#include "link/LinkClock.h"
+#include "link/LinkProbe.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
 #include "state/Unit6.h"
@@ -55,7 +55,8 @@ int main(int argc, char **argv) {
   check(!SMS->isVisible() && !Form3->isVisible() && !Progress->isVisible() && !Form6->isVisible(),
         "secondary windows hidden");
   check(Form6->windowTitle() == QString::fromUtf8("Текущее состояние и управление"), "state window caption");
-  check(Quorlan->Timer2->isActive() && Quorlan->Timer2->interval() == 1000, "re-arm timer running");
+  const TLinkProbe link(*Quorlan->link());
+  check(link.rearmTick().isActive() && link.rearmTick().interval() == 1000, "re-arm timer running");
 
   Quorlan->show();
   Form6->show();

@@ -471,10 +471,9 @@ void TestStateWindow::transferPausesPolling() {
   Bench b(faults);
   QVERIFY(b.connect());
   TForm6 &f = b.form;
-  b.rig.link.outgoing = sim::defaultImage();
   auto transfer = [&] {
     if (write)
-      b.rig.link.startWrite();
+      b.rig.link.startWrite(sim::defaultImage());
     else
       b.rig.link.startRead();
   };
@@ -541,7 +540,7 @@ void TestStateWindow::failedLinkFreesButtons() {
     QCOMPARE(b.form.Button3->text(), QStringLiteral("Обновить"));
     b.rig.advance(20000);
     QCOMPARE(failed.size(), 0);
-    QVERIFY(!b.rig.link.watchdog()->isActive());
+    QVERIFY(!b.rig.probe.watchdog().isActive());
   }
 }
 
