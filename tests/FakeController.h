@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QList>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 
@@ -45,6 +46,7 @@ public:
       return false;
     }
     written += data;
+    if (onWrite) onWrite(data);
     core.received(reinterpret_cast<const std::uint8_t *>(data.constData()), std::size_t(data.size()),
                   double(clock_.nowMs()));
     return true;   // a device that vanished on this line is reported by the next runDue()
@@ -71,9 +73,21 @@ public:
     }
   }
 
+  // The adapter pulled out: the port reports it as a real one does, the controller hears
+  // nothing more.
+  void unplug() {
+    if (!open_) return;
+    open_ = false;
+    error_ = QStringLiteral("Устройство отключено");
+    emit failed(error_);
+  }
+
   korvel::ControllerCore core;
   QByteArray written;        // everything the program sent, in order
   bool failWrites = false;   // the device refuses every write
+  // Told of each write the device took, as it is made: lets a test judge what the program
+  // was doing at that moment.
+  std::function<void(const QByteArray &)> onWrite;
 
 private:
   TManualClock &clock_;

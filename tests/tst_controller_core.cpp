@@ -299,7 +299,7 @@ void TstControllerCore::commandReplies() {
 
 void TstControllerCore::delaysAndUnsolicitedLines() {
   const auto o = withFaults({"echo-delay:300:LOAD", "ack-delay:5", "late:TM:1500", "slow-lines:STATUS:200",
-                             "unsolicited:500:SAVE_OK"});
+                             "unsolicited:500:SAVE_OK", "unsolicited-raw:550:AB:\r"});
   QVERIFY(o);
   Rig r(*o);
   QVERIFY(r.handshake());   // PC_OK went at 100 ms, 150 ms have gone
@@ -307,6 +307,11 @@ void TstControllerCore::delaysAndUnsolicitedLines() {
   QVERIFY(r.out.empty());
   r.run(20);
   QCOMPARE(r.lines(), QList<QByteArray>{"SAVE_OK"});   // once, while idle
+  r.clear();
+  r.run(39);
+  QVERIFY(r.out.empty());
+  r.run(1);
+  QCOMPARE(r.out, std::string("AB:\r"));   // as given, no line end added
 
   r.clear();
   double t = r.now;

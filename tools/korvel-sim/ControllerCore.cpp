@@ -186,6 +186,7 @@ const FaultName kFaultNames[] = {
     {"ack-delay", Fault::AckDelay, "N", "each SAVE acknowledgement comes N ms after its byte"},
     {"slow-lines", Fault::SlowLines, "CN", "a gap of N ms between the lines of the reply to C"},
     {"unsolicited", Fault::Unsolicited, "NT", "send the line T N ms after each handshake"},
+    {"unsolicited-raw", Fault::UnsolicitedRaw, "NT", "send the bytes T, no line end, N ms after each handshake"},
     {"stray-before-ack", Fault::StrayBeforeAck, "K?T", "send T (default ?) before acknowledging SAVE byte K"},
     {"stray-in-load", Fault::StrayInLoad, "K?T", "send T (default ?) after LOAD image byte K"},
     {"double-ack", Fault::DoubleAck, "K", "acknowledge SAVE image byte K twice"},
@@ -399,7 +400,7 @@ void ControllerCore::advance(double now) {
         const std::string text = it->second;
         unsolicited_.erase(it);
         log("> " + printable(text) + " (unsolicited)");
-        emitRaw(text + "\r\n", t);
+        emitRaw(text, t);
         break;
       }
       case Due::Announce:
@@ -559,7 +560,8 @@ void ControllerCore::command(const std::string &text, double t) {
     if (state_ == State::AwaitPcOk) {
       log("connected");
       for (const FaultSwitch &f : opt_.faults)
-        if (f.fault == Fault::Unsolicited) unsolicited_.push_back({t + f.ms, f.text});
+        if (f.fault == Fault::Unsolicited) unsolicited_.push_back({t + f.ms, f.text + "\r\n"});
+        else if (f.fault == Fault::UnsolicitedRaw) unsolicited_.push_back({t + f.ms, f.text});
     }
     enter(State::Connected, t);
     return;

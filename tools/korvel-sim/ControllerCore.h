@@ -46,6 +46,7 @@ enum class Fault {
   AckDelay,        // ms: each SAVE acknowledgement comes ms after its byte
   SlowLines,       // command, ms: a gap of ms between the reply's lines
   Unsolicited,     // ms, text: the line text sent ms after each completed handshake
+  UnsolicitedRaw,  // ms, text: the bytes text, no line end, sent ms after each completed handshake
   StrayBeforeAck,  // at=K, text (default "?"): sent before the acknowledgement of SAVE byte K
   StrayInLoad,     // at=K, text (default "?"): sent after LOAD image byte K
   DoubleAck,       // at=K: SAVE image byte K acknowledged twice
@@ -172,7 +173,7 @@ private:
   double stateSince_ = 0, nextAnnounce_ = 0, lastByte_ = 0, saveStart_ = 0, lineStart_ = 0;
   std::deque<Timed> in_, out_;
   double inLast_ = -kNever, outLast_ = -kNever;
-  std::vector<std::pair<double, std::string>> unsolicited_;
+  std::vector<std::pair<double, std::string>> unsolicited_;   // bytes as sent, line ends included
   std::string line_;
   std::string payload_;
   bool skipLineEnd_ = false;
