@@ -91,6 +91,7 @@ bool TLink::openPort(int number, QString *reason) {
     if (port_->sendText("BYE\r\n")) {
       portOpen_ = true;
       mode_ = LinkMode::NO_PC;
+      saveOutcomeOwed_ = loadOkOwed_ = false;   // whoever answers now owes nothing from before
       return true;
     }
     why = port_->lastError();
@@ -339,7 +340,9 @@ void TLink::ApdDataPacket1StringPacket(const QByteArray &line) {
       armWatchdog(WatchdogReason::TransferStalled, kFirstByteWaitMs);
       replyCounter_ = 0;
     }
-    if (line == "LOAD_OK\r\n") {
+    // Bytes a stray one pushed past the image's end come in front of the confirmation.
+    const bool confirms = line == "LOAD_OK\r\n" || (loadOkOwed_ && line.endsWith("LOAD_OK\r\n"));
+    if (confirms) {
       if (phase_ == Phase::ReadEcho) {
         endTransferEarly(false);   // the read ended before any image came
         return;

@@ -17,6 +17,7 @@ public:
   std::int32_t replyCounter() const { return l_.replyCounter_; }
   WatchdogReason watchdogReason() const { return l_.reason_; }
   void setMode(LinkMode mode) const { l_.mode_ = mode; }
+  bool delivering() const { return l_.port_->framers_.delivering(); }   // a handler holds input
   ConfigImageBytes &incoming() const { return l_.incoming_; }           // where a read stores
   const ConfigImageBytes &outgoing() const { return l_.outgoing_; }     // what the last write sent
 
