@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with ASan and UBSan, and runs every test.
+# Installs what is missing, builds with ASan and UBSan, and runs every test; then builds the
+# fuzz targets with clang and runs each briefly on its corpus (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/deps.sh
@@ -7,3 +8,4 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan
 export QT_QPA_PLATFORM=offscreen
 ctest --preset asan
+./scripts/fuzz.sh 5
