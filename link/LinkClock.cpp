@@ -108,5 +108,7 @@ void TManualClock::advance(std::int64_t ms) {
       emit timer->timeout();
     }
   }
-  now_ = target;
+  // A handler may have moved time on further itself (a nested advance, as a modal box's event
+  // loop would): time never goes back.
+  now_ = std::max(now_, target);
 }
