@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the screenshots need; does nothing
-# when all of them are present already.
+# when all of them are present already. clang and libclang-rt-14-dev (the fuzzer, sanitizer
+# runtimes and FuzzedDataProvider.h of clang 14) are for the fuzz targets (scripts/fuzz.sh).
 set -euo pipefail
-PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-translations-l10n fonts-dejavu-core xvfb xauth imagemagick)
+PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-translations-l10n fonts-dejavu-core xvfb xauth imagemagick
+          clang libclang-rt-14-dev)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
