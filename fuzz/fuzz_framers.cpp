@@ -173,9 +173,13 @@ struct Model final : Target {
     if (!on && isLine) text.clear(), length = 0, lastCr = false;
   }
   void setAuto(bool isLine, bool on) override { m(isLine).autoRearm = on; }
+  // The line matcher drops a stale partial line and listens on; the byte matcher disarms.
   void checkTimeouts() override {
-    for (bool isLine : {true, false})
-      if (m(isLine).armed && now - m(isLine).since >= TPacketFramers::kTimeoutMs) setArmed(isLine, false);
+    if (line.armed && now - line.since >= TPacketFramers::kTimeoutMs) {
+      text.clear(), length = 0, lastCr = false;
+      line.since = now;
+    }
+    if (byte.armed && now - byte.since >= TPacketFramers::kTimeoutMs) setArmed(false, false);
   }
   void feed(const std::string &bytes) override {
     queue.insert(queue.end(), bytes.begin(), bytes.end());

@@ -283,6 +283,9 @@ void TLink::handshake(const QByteArray &line) {
 
 void TLink::ApdDataPacket1StringPacket(const QByteArray &line) {
   emit lineShown(fromCp1251(line));
+  // Held while a message box was open and delivered after the device went: nobody is there to
+  // answer, and the loss has been reported once already.
+  if (!portOpen_) return;
   if (line == "ATI\r\n") {
     send("PC\r\n");
     return;
@@ -470,6 +473,7 @@ void TLink::stateReply(const QByteArray &line) {
 // ---- the byte phase ----
 
 void TLink::ApdDataPacket2Packet(const std::uint8_t *data, int size) {
+  if (!portOpen_) return;
   for (int i = 0; i < size; ++i) {
     if (phase_ == Phase::WriteBytes) {
       writeByte(data[i]);

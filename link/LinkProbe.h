@@ -18,6 +18,7 @@ public:
   WatchdogReason watchdogReason() const { return l_.reason_; }
   void setMode(LinkMode mode) const { l_.mode_ = mode; }
   bool delivering() const { return l_.port_->framers_.delivering(); }   // a handler holds input
+  TPacketFramers &framers() const { return l_.port_->framers_; }
   ConfigImageBytes &incoming() const { return l_.incoming_; }           // where a read stores
   const ConfigImageBytes &outgoing() const { return l_.outgoing_; }     // what the last write sent
 
