@@ -51,6 +51,7 @@ private slots:
   void strayAndDoubledBytesDuringAWrite();
   void readWholeInOneBurstAndCutShort();
   void deviceGoneOrWriteFailedMidTransfer();
+  void heldLinesAfterALoss();
   void unusualEndings_data();
   void unusualEndings();
   void commandsInTheTailOfAWrite();
@@ -372,6 +373,23 @@ struct Outcomes {
   }
   QStringList seen;
 };
+
+// Lines a message box held back and delivered after the device went get no answer: nobody is
+// there, and the loss was the one thing to report.
+void TstProtocol::heldLinesAfterALoss() {
+  FakeRig rig;
+  QVERIFY(rig.connect());
+  QSignalSpy failed(&rig.link, &TLink::exchangeFailed), lost(&rig.link, &TLink::portLost);
+  rig.io->unplug();
+  rig.advance(10);
+  QCOMPARE(lost.size(), 1);
+  rig.takeWritten();
+  for (const QByteArray line : {"ATI\r\n", "Ver.2.10\r\n", "TIME_OK\r\n"}) rig.link.ApdDataPacket1StringPacket(line);
+  const std::uint8_t ack = 'o';
+  rig.link.ApdDataPacket2Packet(&ack, 1);
+  QCOMPARE(failed.size(), 0);
+  QCOMPARE(rig.takeWritten(), QByteArray());
+}
 
 void TstProtocol::unusualEndings_data() {
   QTest::addColumn<QString>("fault");
