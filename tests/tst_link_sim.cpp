@@ -12,7 +12,7 @@
 #include <QMessageBox>
 #include <QProcess>
 
-#include "app/Unit5.h"
+#include "widgets/Unit5.h"
 #include "editor/Unit1.h"
 #include "link/ComPort.h"
 #include "link/Link.h"
@@ -171,7 +171,7 @@ void TstLinkSim::mainWindowPortPicker() {
   QVERIFY(QFile::link("/dev/null", runtime_ + "/serialcomm/COM2"));
   ModalWatcher boxes;
   Progress = new TProgress;
-  auto *w = new TQuorlan;
+  auto *w = new TQuorlan(nullptr, nullptr, Progress);
   Quorlan = w;
 
   // Start-up opened the first port of the list and sent "BYE".
@@ -289,7 +289,7 @@ void TstLinkSim::exchangeMenuAgainstTheSimulator() {
   QVERIFY(sim.start(1));
   ModalWatcher boxes;
   Progress = new TProgress;
-  auto *w = new TQuorlan;
+  auto *w = new TQuorlan(nullptr, nullptr, Progress);
   Quorlan = w;
   w->show();
   QTRY_COMPARE_WITH_TIMEOUT(w->Label39->text(), QStringLiteral("Соединение установленно"), 5000);

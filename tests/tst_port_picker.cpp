@@ -13,7 +13,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "app/Unit5.h"
+#include "widgets/Unit5.h"
 #include "editor/Unit1.h"
 #include "link/ComPort.h"
 #include "link/PortNames.h"
@@ -43,7 +43,7 @@ struct Windows {
   TQuorlan *w = nullptr;
   Windows() {
     Progress = new TProgress;
-    w = new TQuorlan;
+    w = new TQuorlan(nullptr, nullptr, Progress);
     Quorlan = w;
   }
   ~Windows() {

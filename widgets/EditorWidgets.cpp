@@ -1,4 +1,4 @@
-#include "editor/EditorWidgets.h"
+#include "widgets/EditorWidgets.h"
 
 #include <QAbstractItemView>
 #include <QButtonGroup>
