@@ -62,23 +62,22 @@ void TQuorlan::connectLink() {
   });
 
   // Image transfer.
-  TProgress *progress = progress_;
-  connect(l, &TLink::writeEchoed, this, [progress] {
-    progress->setText(QStringLiteral("Сохранение"));
-    progress->repaintNow();
+  connect(l, &TLink::writeEchoed, this, [this] {
+    progress_->setText(QStringLiteral("Сохранение"));
+    progress_->repaintNow();
   });
-  connect(l, &TLink::readEchoed, this, [progress] {
-    if (!progress->isShown()) {
-      progress->showWindow();
-      progress->setText(QStringLiteral("Считывание"));
-      progress->repaintNow();
+  connect(l, &TLink::readEchoed, this, [this] {
+    if (!progress_->isShown()) {
+      progress_->showWindow();
+      progress_->setText(QStringLiteral("Считывание"));
+      progress_->repaintNow();
     }
   });
-  connect(l, &TLink::transferProgress, this, [progress](int position) {
+  connect(l, &TLink::transferProgress, this, [this](int position) {
     // A repaint costs about a tenth of a byte's time on the line: only when the bar moves.
-    const int before = progress->position();
-    progress->setPosition(position);
-    if (progress->position() != before) progress->repaintNow();
+    const int before = progress_->position();
+    progress_->setPosition(position);
+    if (progress_->position() != before) progress_->repaintNow();
   });
   connect(l, &TLink::writeBytesSent, this, [this] { endExchangeUi(); });
   connect(l, &TLink::writeRefused, this, [this] { endExchangeUi(); });
