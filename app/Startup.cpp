@@ -1,25 +1,39 @@
 #include "app/Startup.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QLibraryInfo>
 #include <QTranslator>
 
-#include "app/Unit5.h"
+#include "app/uZastavka.h"
 #include "editor/Unit1.h"
-#include "link/Link.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
+#include "link/Link.h"
 #include "state/Unit6.h"
+#include "widgets/Unit5.h"
 
 void createWindows() {
-  // The main window's construction shows and removes the splash; nothing else exists yet.
-  Quorlan = new TQuorlan;
+  // The splash goes up before anything else is built, and is painted at once; it is gone
+  // once the main window stands.
+  Form4 = new TForm4;
+  Form4->show();
+  Form4->repaint();
+  QApplication::processEvents();
+
+  Progress = new TProgress;
+  Quorlan = new TQuorlan(nullptr, nullptr, Progress);
+  Form4->hide();
+  delete Form4;
+  Form4 = nullptr;
   SMS = new TSMS;
   Form3 = new TForm3;
-  Progress = new TProgress;
   Form6 = new TForm6(Quorlan->link());
+
+  QObject::connect(Quorlan, &TQuorlan::messageDialogRequested, SMS, &TValueDialog::openWith);
+  QObject::connect(Quorlan, &TQuorlan::thresholdDialogRequested, Form3, &TValueDialog::openWith);
   QObject::connect(SMS, &TSMS::textAccepted, Quorlan, &TQuorlan::SMSAccepted);
   QObject::connect(Form3, &TForm3::valueAccepted, Quorlan, &TQuorlan::Form3Accepted);
+  QObject::connect(Quorlan, &TQuorlan::stateWindowRequested, Form6, &TForm6::N9Click);
   // Only the main window's closing ends the program.
   for (QWidget *w : {static_cast<QWidget *>(SMS), static_cast<QWidget *>(Form3),
                      static_cast<QWidget *>(Progress), static_cast<QWidget *>(Form6)})
@@ -29,14 +43,15 @@ void createWindows() {
 void destroyWindows() {
   delete Form6;
   Form6 = nullptr;
-  delete Progress;
-  Progress = nullptr;
   delete Form3;
   Form3 = nullptr;
   delete SMS;
   SMS = nullptr;
   delete Quorlan;
   Quorlan = nullptr;
+  // Last: the main window shows its operations in it up to its end.
+  delete Progress;
+  Progress = nullptr;
 }
 
 bool loadQtTranslations() {

@@ -1,6 +1,7 @@
 #pragma once
-// Creates the program's windows in their fixed order (the main window first, the secondary
-// windows hidden after it) and destroys them again.
+// Creates the program's windows and wires them together: the splash while the main window
+// builds itself (with the progress window it is given), then the secondary windows, hidden.
+// Destroys them again.
 
 void createWindows();
 void destroyWindows();

@@ -1,6 +1,6 @@
 #include "app/uZastavka.h"
 
-#include "app/Resources.h"
+#include "widgets/Resources.h"
 
 #include <QBitmap>
 #include <QGuiApplication>

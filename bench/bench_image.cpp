@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/Unit5.h"
+#include "widgets/Unit5.h"
 #include "editor/Unit1.h"
 
 namespace {
@@ -25,7 +25,7 @@ int main(int argc, char **argv) {
   qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
   QApplication app(argc, argv);
   Progress = new TProgress;
-  Quorlan = new TQuorlan;
+  Quorlan = new TQuorlan(nullptr, nullptr, Progress);
   Quorlan->show();
 
   constexpr int kRuns = 21;
@@ -47,6 +47,7 @@ int main(int argc, char **argv) {
   std::printf("decode (Load):     median %.3f ms of %d runs\n", median(decode), kRuns);
   Quorlan->hide();
   delete Quorlan;
+  Quorlan = nullptr;
   delete Progress;
   return 0;
 }

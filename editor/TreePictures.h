@@ -9,6 +9,7 @@
 namespace trees {
 
 inline constexpr int kPictureSize = 16;
+inline constexpr int kPictureRole = Qt::UserRole + 1;  // item data: picture index or -1
 
 // Drawn once on first use; needs a QGuiApplication.
 const std::vector<QImage> &pictureImages();

@@ -20,14 +20,14 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/Resources.h"
-#include "app/uZastavka.h"
 #include "image/ControlTable.h"
-#include "editor/EditorWidgets.h"
-#include "editor/FieldChecks.h"
-#include "editor/MessageBoxes.h"
 #include "link/Link.h"
 #include "link/LinkClock.h"
+#include "widgets/EditorWidgets.h"
+#include "widgets/FieldChecks.h"
+#include "widgets/MessageBoxes.h"
+#include "widgets/Resources.h"
+#include "widgets/Unit5.h"
 
 TQuorlan *Quorlan = nullptr;
 
@@ -60,15 +60,13 @@ QGroupBox *group(const QString &title, QWidget *parent) {
 
 }  // namespace
 
-TQuorlan::TQuorlan(QWidget *parent, TLink *link)
+TQuorlan::TQuorlan(QWidget *parent, TLink *link, TProgress *progress)
     : QMainWindow(parent),
-      // A link of its own is its child; a link handed in stays its giver's.
+      // A link or progress window of its own is its child; one handed in stays its giver's.
+      progress_(progress ? progress : new TProgress(this)),
       link_(link ? link : new TLink(nullptr, nullptr, this)) {
-  // The splash goes up before anything else is built, and is painted at once.
-  Form4 = new TForm4;
-  Form4->show();
-  Form4->repaint();
-  QApplication::processEvents();
+  // It shows this window's operations, centred over it.
+  progress_->setOwner(this);
 
   setObjectName(QStringLiteral("Quorlan"));
   setWindowTitle(QStringLiteral("Quorlan v.18"));
@@ -171,16 +169,12 @@ TQuorlan::TQuorlan(QWidget *parent, TLink *link)
     move(screen->availableGeometry().center() - frameGeometry().center() + pos());
 
   link_->startRearmTick();
-  Form4->hide();
-  delete Form4;
-  Form4 = nullptr;
 }
 
 TQuorlan::~TQuorlan() {
   // Children outlive this body; none of them may call back into a window being torn down.
   Timer1->stop();
   ComboBox2->disconnect(this);
-  if (Quorlan == this) Quorlan = nullptr;
 }
 
 void TQuorlan::FormCreate() {
@@ -195,7 +189,6 @@ void TQuorlan::FormCreate() {
   buildTrees();
   Edit1->setText(u("Объект 1"));
   Edit2->setText(u("Пароль"));
-  selectFirstNodes();
 }
 
 QLineEdit *TQuorlan::Edit(int n) const {

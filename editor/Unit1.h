@@ -30,13 +30,16 @@ class TSpinEdit;
 class TRadioGroup;
 class TSmsCentreBox;
 class TLink;
+class TProgress;
+class TTreePanel;
 
 class TQuorlan : public QMainWindow {
   Q_OBJECT
 public:
-  // The window talks to the controller through `link`; a link of its own on the real serial
-  // port when none is given.
-  explicit TQuorlan(QWidget *parent = nullptr, TLink *link = nullptr);
+  // The window talks to the controller through `link` and shows its long operations in
+  // `progress`; a link of its own on the real serial port, and a progress window of its own,
+  // when none is given.
+  explicit TQuorlan(QWidget *parent = nullptr, TLink *link = nullptr, TProgress *progress = nullptr);
   ~TQuorlan() override;
 
   // ---- editor controls (first tab) ----
@@ -73,29 +76,22 @@ public:
   // ---- timers ----
   QTimer *Timer1 = nullptr;             // 50 ms one-shot SMS centre check
 
-  // ---- reaction trees (pages are laid down by the window, the trees fill them) ----
+  // ---- reaction trees (pages are laid down by the window, the panel fills them) ----
   QWidget *treePage1 = nullptr, *treePage2 = nullptr, *treePage3 = nullptr;
-  // == trees region (editor/Unit1_trees.cpp) ==
+  TTreePanel *Trees = nullptr;          // the trees, their menus and the dialogs' target
   QTreeWidget *TreeView1 = nullptr, *TreeView2 = nullptr, *TreeView3 = nullptr;
-  void buildTrees();        // builds the three trees into treePage1..3, once
-  void selectFirstNodes();  // the first node of each tree selected, as at start-up
-  QTreeWidget *tree(int n) const;                       // 1..3
-  QTreeWidgetItem *treeNode(int tree, int index) const; // absolute pre-order index
-  QTreeWidgetItem *selectedNode(int tree) const;        // the node menus and dialogs act on
   // Context menus: telephone, relay and empty menu of TreeView1 (1..3), TreeView2 (4..6) and
-  // TreeView3 (7..9). Item captions are held verbatim in QAction::data(), see menuCaption().
+  // TreeView3 (7..9).
   QMenu *PopupMenu1 = nullptr, *PopupMenu2 = nullptr, *PopupMenu3 = nullptr;
   QMenu *PopupMenu4 = nullptr, *PopupMenu5 = nullptr, *PopupMenu6 = nullptr;
   QMenu *PopupMenu7 = nullptr, *PopupMenu8 = nullptr, *PopupMenu9 = nullptr;
-  static QString menuCaption(const QAction *item);
-  QMenu *attachedMenu(int tree) const;                  // the menu the last request attached
   // Context requests; mousePos in the tree's viewport coordinates, (-1,-1) from the keyboard.
   void TreeView1ContextPopup(const QPoint &mousePos);
   void TreeView2ContextPopup(const QPoint &mousePos);
   void TreeView3ContextPopup(const QPoint &mousePos);
   void Edit3KeyUp(QLineEdit *sender);                   // character check of Edit3..Edit11
   // What the SMS and threshold dialogs report on OK, written into the selected node of the
-  // tree named by DialogTarget.
+  // tree their request came from.
   void SMSAccepted(const QString &text);
   void Form3Accepted(const QString &value);
 public slots:
@@ -108,14 +104,18 @@ public slots:
   void N37Click();  void N38Click();  void N39Click();  void N40Click();  void N41Click();
   void N42Click();  void N43Click();  void N44Click();  void N45Click();  void N46Click();
   void N47Click();  void N48Click();  void N49Click();
-public:
-  // == end trees region ==
 
+signals:
+  // A tree's message or threshold node asks for its dialog; start-up opens it.
+  void messageDialogRequested(const QString &text);
+  void thresholdDialogRequested(const QString &value);
+  // "Текущее состояние и управление": start-up shows the state window.
+  void stateWindowRequested();
+
+public:
   // ---- image buffers: what a write or a save takes, what a read or an open brought ----
   ConfigImageBytes OutgoingImage{};
   ConfigImageBytes IncomingImage{};
-
-  int DialogTarget = 0;
 
 public slots:
   void Timer1Timer();
@@ -131,21 +131,12 @@ public slots:
   void N7Click();
   void N8Click();
   void N9Click();
-  // == image region (image/) == slots and methods of the encoder, decoder and files
   // Builds OutgoingImage from the editor. On success the main window stays disabled and the
   // progress window shown for the caller to finish; false means a threshold text was refused:
   // the operator has been told, OutgoingImage is unchanged and the editor is usable again.
   bool mass_out();
   // Applies IncomingImage to the editor; false (and nothing changed) on a checksum mismatch.
   bool Load();
-  // The file commands without their dialogs. False when the operation failed; the operator
-  // has been told why.
-  bool openFile(const QString &path);
-  bool saveFile(const QString &path);
-  // The controls as a configuration value, and back.
-  ConfigValue collectValue() const;
-  void applyValue(const ConfigValue &value);
-  // == end image region ==
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
@@ -163,6 +154,14 @@ private:
   TSpinEdit *makeSpin(int n, QWidget *parent);
   QCheckBox *makeCheck(int n, const QString &caption, QWidget *parent);
   QLineEdit *makeEdit(int n, QWidget *parent);
+  void buildTrees();
+
+  // A test seam: tests read and set the editor as a whole through it (tests/testsupport.h).
+  friend class TQuorlanProbe;
+  // The controls as a configuration value, and back.
+  ConfigValue collectValue() const;
+  void applyValue(const ConfigValue &value);
+  TProgress *progress_;
 
   // == link region (editor/Unit1_link.cpp) ==
 public:

@@ -2,15 +2,37 @@
 // configuration value for the codec, and a decoded value back into the controls.
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QTreeWidgetItem>
 
-#include "app/Unit5.h"
-#include "editor/EditorWidgets.h"
-#include "editor/MessageBoxes.h"
+#include "editor/TreePanel.h"
 #include "editor/Unit1.h"
 #include "image/Checksum.h"
 #include "image/ConfigCodec.h"
 #include "image/ReactionTrees.h"
+#include "widgets/EditorWidgets.h"
+#include "widgets/MessageBoxes.h"
+#include "widgets/Unit5.h"
+
+namespace {
+
+// The codec holds the UI thread while it runs: every point it reports is painted at once.
+class ShownProgress final : public ImageProgress {
+public:
+  explicit ShownProgress(TProgress *window) : window_(window) {}
+  void setText(const QString &text) override { window_->setText(text); }
+  void setPosition(int position) override {
+    window_->setPosition(position);
+    window_->repaintNow();
+  }
+  void stepBy(int delta) override {
+    window_->stepBy(delta);
+    window_->repaintNow();
+  }
+
+private:
+  TProgress *window_;
+};
+
+}  // namespace
 
 ConfigValue TQuorlan::collectValue() const {
   ConfigValue v;
@@ -20,14 +42,7 @@ ConfigValue TQuorlan::collectValue() const {
   v.modeByKey = RadioGroup1->itemIndex();
   v.modeBySms = RadioGroup2->itemIndex();
   v.smsCentre = ComboBox2->currentText();
-  for (int t = 1; t <= trees::kTreeCount; ++t) {
-    const int n = trees::nodeCount(t);
-    v.captions[t].reserve(std::size_t(n));
-    for (int i = 0; i < n; ++i) {
-      const QTreeWidgetItem *item = treeNode(t, i);
-      v.captions[t].push_back(item ? item->text(0) : QString());
-    }
-  }
+  for (int t = 1; t <= trees::kTreeCount; ++t) v.captions[t] = Trees->captions(t);
   return v;
 }
 
@@ -35,13 +50,7 @@ void TQuorlan::applyValue(const ConfigValue &v) {
   // Telephone numbers before the captions that copy them.
   for (int n = 3; n <= 11; ++n) Edit(n)->setText(v.texts[n]);
   ComboBox2->setEditText(v.smsCentre);
-  for (int t = 1; t <= trees::kTreeCount; ++t) {
-    for (int i = 0; i < int(v.captions[t].size()); ++i) {
-      QTreeWidgetItem *item = treeNode(t, i);
-      if (item && item->text(0) != v.captions[t][std::size_t(i)])
-        item->setText(0, v.captions[t][std::size_t(i)]);
-    }
-  }
+  for (int t = 1; t <= trees::kTreeCount; ++t) Trees->setCaptions(t, v.captions[t]);
   for (const auto &f : controls::textFields())
     if (f.number < 3 || f.number > 11) Edit(f.number)->setText(v.texts[f.number]);
   for (const auto &f : controls::spinFields()) SpinEdit(f.number)->setValue(v.spins[f.number]);
@@ -52,12 +61,13 @@ void TQuorlan::applyValue(const ConfigValue &v) {
 
 bool TQuorlan::mass_out() {
   setEnabled(false);
-  Progress->setText(kBuildingText);
-  Progress->setPosition(0);
-  Progress->showWindow();
-  if (const auto error = encodeImage(collectValue(), OutgoingImage, Progress)) {
+  progress_->setText(kBuildingText);
+  progress_->setPosition(0);
+  progress_->showWindow();
+  ShownProgress shown(progress_);
+  if (const auto error = encodeImage(collectValue(), OutgoingImage, &shown)) {
     // Nothing is kept or sent; the operator gets the editor back to correct the value.
-    Progress->closeWindow();
+    progress_->closeWindow();
     setEnabled(true);
     errorBox(this, error->message());
     return false;
@@ -72,17 +82,18 @@ bool TQuorlan::Load() {
   }
   // Captions are decoded onto the current ones (relay captions keep their place number).
   ConfigValue value = collectValue();
-  Progress->setText(kApplyingText);
-  if (!Progress->isShown()) {
-    Progress->setPosition(5);
-    Progress->showWindow();
-    Progress->repaintNow();
+  progress_->setText(kApplyingText);
+  if (!progress_->isShown()) {
+    progress_->setPosition(5);
+    progress_->showWindow();
+    progress_->repaintNow();
   }
-  decodeImage(IncomingImage, value, Progress);
+  ShownProgress shown(progress_);
+  decodeImage(IncomingImage, value, &shown);
   applyValue(value);
-  Progress->setPosition(100);
-  Progress->showWindow();
-  Progress->closeWindow();
+  progress_->setPosition(100);
+  progress_->showWindow();
+  progress_->closeWindow();
   setEnabled(true);
   show();
   repaint();

@@ -8,14 +8,13 @@
 #include <QLineEdit>
 #include <QMenu>
 
-#include "app/Unit5.h"
-#include "editor/MessageBoxes.h"
 #include "editor/Unit1.h"
 #include "link/ComPort.h"
 #include "link/Link.h"
 #include "link/LinkClock.h"
 #include "link/PortNames.h"
-#include "state/Unit6.h"
+#include "widgets/MessageBoxes.h"
+#include "widgets/Unit5.h"
 
 namespace {
 const QString kNoPorts = QStringLiteral("НЕТ!");
@@ -58,22 +57,22 @@ void TQuorlan::connectLink() {
   });
 
   // Image transfer.
-  connect(l, &TLink::writeEchoed, this, [] {
-    Progress->setText(QStringLiteral("Сохранение"));
-    Progress->repaintNow();
+  connect(l, &TLink::writeEchoed, this, [this] {
+    progress_->setText(QStringLiteral("Сохранение"));
+    progress_->repaintNow();
   });
-  connect(l, &TLink::readEchoed, this, [] {
-    if (!Progress->isShown()) {
-      Progress->showWindow();
-      Progress->setText(QStringLiteral("Считывание"));
-      Progress->repaintNow();
+  connect(l, &TLink::readEchoed, this, [this] {
+    if (!progress_->isShown()) {
+      progress_->showWindow();
+      progress_->setText(QStringLiteral("Считывание"));
+      progress_->repaintNow();
     }
   });
-  connect(l, &TLink::transferProgress, this, [](int position) {
+  connect(l, &TLink::transferProgress, this, [this](int position) {
     // A repaint costs about a tenth of a byte's time on the line: only when the bar moves.
-    const int before = Progress->position();
-    Progress->setPosition(position);
-    if (Progress->position() != before) Progress->repaintNow();
+    const int before = progress_->position();
+    progress_->setPosition(position);
+    if (progress_->position() != before) progress_->repaintNow();
   });
   // The window is disabled exactly while a transfer runs: from the command until its outcome.
   // Every ending, regular or not, gives it back here, before any message about it.
@@ -133,7 +132,7 @@ void TQuorlan::connectLink() {
 }
 
 void TQuorlan::endExchangeUi() {
-  Progress->closeWindow();
+  progress_->closeWindow();
   setEnabled(true);
   show();
   repaint();
@@ -244,9 +243,7 @@ void TQuorlan::N7Click() {
 
 void TQuorlan::N8Click() { link_->setControllerClock(); }
 
-void TQuorlan::N9Click() {
-  if (Form6) Form6->N9Click();
-}
+void TQuorlan::N9Click() { emit stateWindowRequested(); }
 
 void TQuorlan::Button1Click() { link_->readMasterKey(); }
 void TQuorlan::Button3Click() { link_->readSensorIds(); }

@@ -1,6 +1,6 @@
 #pragma once
 // SMS text dialog: opened by any tree on a message node; OK reports the text unchanged, and the
-// main window writes it into the selected node of the tree named by its DialogTarget.
+// main window writes it into the selected node of the tree that asked.
 
 #include "editor/ValueDialog.h"
 

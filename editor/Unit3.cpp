@@ -4,8 +4,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "editor/FieldChecks.h"
-#include "editor/MessageBoxes.h"
+#include "widgets/FieldChecks.h"
+#include "widgets/MessageBoxes.h"
 
 TForm3 *Form3 = nullptr;
 

@@ -1,7 +1,7 @@
 #pragma once
 // Threshold value dialog: opened by the analog and sensor trees on a "Порог" node; OK reports
 // the value, and the main window writes "Порог " + value into the selected node of the tree
-// named by its DialogTarget.
+// that asked.
 
 #include "editor/ValueDialog.h"
 

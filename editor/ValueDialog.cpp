@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "editor/EditorWidgets.h"
+#include "widgets/EditorWidgets.h"
 
 TValueDialog::TValueDialog(const QString &name, const QString &caption, const QString &groupTitle,
                            const QString &editName, int maxLength, int minWidth, QWidget *parent)
@@ -55,4 +55,9 @@ void TValueDialog::keyPressEvent(QKeyEvent *event) {
     default:
       QDialog::keyPressEvent(event);
   }
+}
+
+void TValueDialog::openWith(const QString &text) {
+  edit_->setText(text);
+  if (!isVisible()) exec();
 }

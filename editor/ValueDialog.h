@@ -17,6 +17,8 @@ public:
   QPushButton *Button2 = nullptr;   // "Cancel"
 
   void reject() override {}
+  // Puts `text` into the edit and runs the dialog, unless it is already open.
+  void openWith(const QString &text);
 
 protected:
   TValueDialog(const QString &name, const QString &caption, const QString &groupTitle,

@@ -44,7 +44,6 @@ struct NoProgress final : ImageProgress {
   void setText(const QString &) override {}
   void setPosition(int) override {}
   void stepBy(int) override {}
-  void repaintNow() override {}
 };
 
 // Every block of a tree in order: `each(block number, absolute index of its root)`.
@@ -234,13 +233,11 @@ std::optional<ThresholdError> encodeImage(const ConfigValue &value, ConfigImageB
 
   forEachBlock(1, [&](int, int root) {
     p.stepBy(3);
-    p.repaintNow();
     enc.reactions(1, root);
   });
   p.setText(kBuildingText);
   forEachBlock(2, [&](int, int root) {
     p.stepBy(3);
-    p.repaintNow();
     enc.reactions(2, root);
   });
   forEachBlock(3, [&](int, int root) {
@@ -250,7 +247,6 @@ std::optional<ThresholdError> encodeImage(const ConfigValue &value, ConfigImageB
   });
   forEachBlock(3, [&](int k, int root) {
     p.stepBy(2);
-    p.repaintNow();
     writeText(image, layout::sensorUpperThreshold(k), layout::kSensorThresholdWidth,
               trees::thresholdValue(value.caption(3, root + trees::kUpperThreshold)));
     writeText(image, layout::sensorLowerThreshold(k), layout::kSensorThresholdWidth,
@@ -268,47 +264,26 @@ std::optional<ThresholdError> encodeImage(const ConfigValue &value, ConfigImageB
     }
   }
 
-  enc.text(2);           // Password
-  enc.texts(13, 20);     // SensorIds, only complete ones
-  p.setPosition(85);
-  p.repaintNow();
-
-  enc.spins(3, 10);      // RelayOnTimes
-  enc.spin(11);          // ArchivePeriod
-  enc.text(12);          // MasterKey
-  enc.checks(9, 24);     // DisarmContacts, DisarmAnalogs
-  p.setPosition(90);
-  p.repaintNow();
-
-  enc.spin(1);           // SendAttempts
-  std::uint8_t rights = 0;
-  if (value.modeByKey == 0) rights |= layout::kModeChangeByKey;
-  if (value.modeBySms == 0) rights |= layout::kModeChangeBySms;
-  image[layout::kModeChangeRights] = rights;
-  enc.checks(4, 7);      // StatusSchedule
-  enc.checks(1, 3);      // StatusContent
-  enc.spins(35, 42);     // ContactReactionDelays
-  enc.spins(43, 50);     // AnalogReactionDelays
-  p.setPosition(95);
-  p.repaintNow();
-
-  enc.spin(2);           // ArmingDelay
-  enc.spins(51, 58);     // ContactInsensitivity
-  enc.spins(59, 66);     // AnalogInsensitivity
-  enc.text(1);           // ObjectId
-  enc.texts(3, 11);      // Phones
-  // The box takes any length; only the field's 16 characters are stored, CsdEnabled after it
-  // stays untouched.
-  writeText(image, layout::kSmsCentre, layout::kSmsCentreWidth, value.smsCentre);
-  enc.checks(8, 8);      // CsdEnabled
-  for (int a = 0; a < controls::kAnalogInputCount; ++a) {
-    enc.spin(controls::signalMinSpin(a));
-    enc.spin(controls::signalMaxSpin(a));
-    enc.spin(controls::rangeMinSpin(a));
-    enc.spin(controls::rangeMaxSpin(a));
-    enc.text(controls::unitsEdit(a));
+  for (const controls::ImageStep &step : controls::imageSteps()) {
+    switch (step.step) {
+      case controls::Step::Spins: enc.spins(step.first, step.last); break;
+      case controls::Step::Texts: enc.texts(step.first, step.last); break;
+      case controls::Step::Checks: enc.checks(step.first, step.last); break;
+      case controls::Step::ModeRights: {
+        std::uint8_t rights = 0;
+        if (value.modeByKey == 0) rights |= layout::kModeChangeByKey;
+        if (value.modeBySms == 0) rights |= layout::kModeChangeBySms;
+        image[layout::kModeChangeRights] = rights;
+        break;
+      }
+      case controls::Step::SmsCentre:
+        // The box takes any length; only the field's 16 characters are stored, CsdEnabled
+        // after it stays untouched.
+        writeText(image, layout::kSmsCentre, layout::kSmsCentreWidth, value.smsCentre);
+        break;
+      case controls::Step::Progress: p.setPosition(step.first); break;
+    }
   }
-  enc.spins(76, 83);     // ContactPresenceTimes
 
   storeChecksum(image);
   out = image;
@@ -328,7 +303,6 @@ bool decodeImage(const ConfigImageBytes &image, ConfigValue &value, ImageProgres
   for (int tree = 1; tree <= trees::kTreeCount; ++tree) {
     forEachBlock(tree, [&](int, int root) {
       p.stepBy(3);
-      p.repaintNow();
       dec.reactions(tree, root);
     });
   }
@@ -342,7 +316,6 @@ bool decodeImage(const ConfigImageBytes &image, ConfigValue &value, ImageProgres
   });
   forEachBlock(2, [&](int k, int root) {
     p.stepBy(2);
-    p.repaintNow();
     // The text reads back as the stored value, so saving again keeps it exactly.
     dec.threshold(2, root + trees::kUpperThreshold,
                   thresholdText(readFloatLE(image, layout::analogUpperThreshold(k))));
@@ -350,46 +323,23 @@ bool decodeImage(const ConfigImageBytes &image, ConfigValue &value, ImageProgres
                   thresholdText(readFloatLE(image, layout::analogLowerThreshold(k))));
   });
 
-  p.setPosition(85);
-  p.repaintNow();
-  dec.edit(2);        // Password
-  dec.edit(1);        // ObjectId
-  p.setPosition(90);
-  p.repaintNow();
-  dec.edits(13, 20);  // SensorIds
-  p.setPosition(95);
-  p.repaintNow();
-
-  dec.spins(3, 10);   // RelayOnTimes
-  dec.spin(11);       // ArchivePeriod
-  dec.edit(12);       // MasterKey
-  dec.checks(9, 24);  // DisarmContacts, DisarmAnalogs
-  dec.spin(1);        // SendAttempts
-
-  switch (image[layout::kModeChangeRights]) {
-    case 0: value.modeByKey = 1; value.modeBySms = 1; break;
-    case 1: value.modeByKey = 0; value.modeBySms = 1; break;
-    case 2: value.modeByKey = 1; value.modeBySms = 0; break;
-    case 3: value.modeByKey = 0; value.modeBySms = 0; break;
-    default: break;  // not a combination the editor offers: keep the current choice
+  for (const controls::ImageStep &step : controls::imageSteps()) {
+    switch (step.step) {
+      case controls::Step::Spins: dec.spins(step.first, step.last); break;
+      case controls::Step::Texts: dec.edits(step.first, step.last); break;
+      case controls::Step::Checks: dec.checks(step.first, step.last); break;
+      case controls::Step::ModeRights:
+        switch (image[layout::kModeChangeRights]) {
+          case 0: value.modeByKey = 1; value.modeBySms = 1; break;
+          case 1: value.modeByKey = 0; value.modeBySms = 1; break;
+          case 2: value.modeByKey = 1; value.modeBySms = 0; break;
+          case 3: value.modeByKey = 0; value.modeBySms = 0; break;
+          default: break;  // not a combination the editor offers: keep the current choice
+        }
+        break;
+      case controls::Step::SmsCentre: break;  // read with the numbers, before the captions
+      case controls::Step::Progress: p.setPosition(step.first); break;
+    }
   }
-
-  dec.checks(4, 7);   // StatusSchedule
-  dec.checks(1, 3);   // StatusContent
-  dec.spins(35, 42);  // ContactReactionDelays
-  dec.spins(43, 50);  // AnalogReactionDelays
-  dec.spin(2);        // ArmingDelay
-  dec.spins(51, 58);  // ContactInsensitivity
-  dec.spins(59, 66);  // AnalogInsensitivity
-  dec.checks(8, 8);   // CsdEnabled: checked only for exactly 1
-
-  for (int a = 0; a < controls::kAnalogInputCount; ++a) {
-    dec.spin(controls::signalMinSpin(a));
-    dec.spin(controls::signalMaxSpin(a));
-    dec.spin(controls::rangeMinSpin(a));
-    dec.spin(controls::rangeMaxSpin(a));
-    dec.edit(controls::unitsEdit(a));
-  }
-  dec.spins(76, 83);  // ContactPresenceTimes
   return true;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The encoder and decoder between a configuration value and its image. No windows: the progress
-// points are reported to an ImageProgress, which the progress window implements.
+// points are reported to an ImageProgress; whoever shows them decides when to paint.
 
 #include <QString>
 #include <optional>
@@ -14,7 +14,6 @@ public:
   virtual void setText(const QString &text) = 0;
   virtual void setPosition(int position) = 0;
   virtual void stepBy(int delta) = 0;
-  virtual void repaintNow() = 0;
 };
 
 inline const QString kBuildingText = QStringLiteral("Рассчет массива");

@@ -78,4 +78,39 @@ const TextField *textField(int number) {
   return nullptr;
 }
 
+std::span<const ImageStep> imageSteps() {
+  static constexpr ImageStep steps[] = {
+      {Step::Texts, 2, 2},       // Password
+      {Step::Texts, 13, 20},     // SensorIds, only complete ones are stored
+      {Step::Progress, 85},
+      {Step::Spins, 3, 10},      // RelayOnTimes
+      {Step::Spins, 11, 11},     // ArchivePeriod
+      {Step::Texts, 12, 12},     // MasterKey
+      {Step::Checks, 9, 24},     // DisarmContacts, DisarmAnalogs
+      {Step::Progress, 90},
+      {Step::Spins, 1, 1},       // SendAttempts
+      {Step::ModeRights},
+      {Step::Checks, 4, 7},      // StatusSchedule
+      {Step::Checks, 1, 3},      // StatusContent
+      {Step::Spins, 35, 42},     // ContactReactionDelays
+      {Step::Spins, 43, 50},     // AnalogReactionDelays
+      {Step::Progress, 95},
+      {Step::Spins, 2, 2},       // ArmingDelay
+      {Step::Spins, 51, 58},     // ContactInsensitivity
+      {Step::Spins, 59, 66},     // AnalogInsensitivity
+      {Step::Texts, 1, 1},       // ObjectId
+      {Step::Texts, 3, 11},      // Phones
+      {Step::SmsCentre},
+      {Step::Checks, 8, 8},      // CsdEnabled, the byte after the SMS centre
+      {Step::Spins, 12, 19},     // analog inputs: signal minimum
+      {Step::Spins, 20, 27},     //   signal maximum
+      {Step::Spins, 28, 34},     //   low end of the measured range, inputs 1..7
+      {Step::Spins, 67, 67},     //   and input 8
+      {Step::Spins, 68, 75},     //   high end of the measured range
+      {Step::Texts, 21, 28},     //   units
+      {Step::Spins, 76, 83},     // ContactPresenceTimes
+  };
+  return steps;
+}
+
 }  // namespace controls

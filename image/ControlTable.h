@@ -62,4 +62,20 @@ std::span<const CheckField> checkFields();
 const SpinField *spinField(int number);
 const TextField *textField(int number);
 
+// The settings part of the image as one ordered walk: the encoder writes and the decoder reads
+// these steps in this order, and the progress window moves at the Progress steps.
+enum class Step {
+  Spins,       // SpinEdit first..last
+  Texts,       // Edit first..last
+  Checks,      // CheckBox first..last
+  ModeRights,  // the two radio groups, one byte
+  SmsCentre,   // the SMS centre box
+  Progress,    // the progress position `first`
+};
+struct ImageStep {
+  Step step;
+  int first = 0, last = 0;
+};
+std::span<const ImageStep> imageSteps();
+
 }  // namespace controls

@@ -41,7 +41,6 @@ static_assert(kContactBlock == 1 + 2 * (1 + kReactionSize));
 static_assert(kChannelBlock == kLowerThreshold + 1 + kReactionSize);
 
 inline constexpr int kNoPicture = -1;
-inline constexpr int kPictureRole = Qt::UserRole + 1;  // item data: picture index or -1
 
 // Picture indices into the trees' image list.
 enum Picture : int {

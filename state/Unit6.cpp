@@ -16,8 +16,8 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "editor/EditorWidgets.h"
-#include "editor/MessageBoxes.h"
+#include "widgets/EditorWidgets.h"
+#include "widgets/MessageBoxes.h"
 #include "link/Link.h"
 #include "link/StateReplies.h"
 

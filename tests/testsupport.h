@@ -15,6 +15,18 @@
 #include "app/Startup.h"
 #include "editor/Unit1.h"
 
+// The editor as one configuration value, read or set at once, without the encoder's progress
+// window or the window's state.
+class TQuorlanProbe {
+public:
+  explicit TQuorlanProbe(TQuorlan &w) : w_(w) {}
+  ConfigValue value() const { return w_.collectValue(); }
+  void setValue(const ConfigValue &v) const { w_.applyValue(v); }
+
+private:
+  TQuorlan &w_;
+};
+
 namespace testsupport {
 
 // Gives this test process a runtime folder of its own, so virtual ports of parallel tests

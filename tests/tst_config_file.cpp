@@ -14,7 +14,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "app/Unit5.h"
+#include "widgets/Unit5.h"
+#include "editor/EditorFiles.h"
 #include "editor/Unit1.h"
 #include "image/ConfigFile.h"
 #include "testsupport.h"
@@ -305,7 +306,7 @@ void TstConfigFile::windowRefusesFifo() {
   TQuorlan *w;
   {
     testsupport::ModalWatcher startup;
-    w = new TQuorlan;
+    w = new TQuorlan(nullptr, nullptr, Progress);
   }
   const ConfigImageBytes incoming = w->IncomingImage;
   bool opened;
@@ -313,7 +314,7 @@ void TstConfigFile::windowRefusesFifo() {
   {
     Watchdog watchdog;
     testsupport::ModalWatcher watcher;
-    opened = w->openFile(fifo);
+    opened = TEditorFiles(w, Progress).open(fifo);
     boxes = watcher.boxes;
   }
   const bool untouched = w->IncomingImage == incoming;

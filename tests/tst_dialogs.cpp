@@ -14,9 +14,10 @@
 #include <cmath>
 #include <limits>
 
-#include "app/Unit5.h"
-#include "editor/EditorWidgets.h"
-#include "editor/FieldChecks.h"
+#include "widgets/Unit5.h"
+#include "widgets/EditorWidgets.h"
+#include "widgets/FieldChecks.h"
+#include "editor/TreePanel.h"
 #include "editor/Unit1.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
@@ -111,9 +112,9 @@ private slots:
   }
 
   void thresholdOkWritesTheSelectedNodeOfTheTargetTree() {
-    QTreeWidgetItem *lower = w->treeNode(2, 69 * 4 + 47);
+    QTreeWidgetItem *lower = w->Trees->node(2, 69 * 4 + 47);
     w->TreeView2->setCurrentItem(lower);
-    w->DialogTarget = 2;
+    w->Trees->setDialogTarget(2);
     runModal(Form3, [&] {
       Form3->Edit1->clear();
       QTest::mouseClick(Form3->Button1, Qt::LeftButton);
@@ -138,17 +139,17 @@ private slots:
     QCOMPARE(Form3->Edit1->text(), QStringLiteral("77"));
 
     // Target 3 writes the sensor tree; target 1 (no thresholds there) writes nothing at all.
-    QTreeWidgetItem *sensorUpper = w->treeNode(3, 69 * 6 + 2);
+    QTreeWidgetItem *sensorUpper = w->Trees->node(3, 69 * 6 + 2);
     w->TreeView3->setCurrentItem(sensorUpper);
-    w->DialogTarget = 3;
+    w->Trees->setDialogTarget(3);
     runModal(Form3, [&] { QTest::mouseClick(Form3->Button1, Qt::LeftButton); });
     QCOMPARE(sensorUpper->text(0), QStringLiteral("Порог 77"));
     QCOMPARE(lower->text(0), QStringLiteral("Порог -8,3"));
 
-    QTreeWidgetItem *contact = w->treeNode(1, 22);
+    QTreeWidgetItem *contact = w->Trees->node(1, 22);
     w->TreeView1->setCurrentItem(contact);
     const QString contactText = contact->text(0);
-    w->DialogTarget = 1;
+    w->Trees->setDialogTarget(1);
     runModal(Form3, [&] {
       Form3->Edit1->clear();
       QTest::mouseClick(Form3->Button1, Qt::LeftButton);
@@ -169,9 +170,9 @@ private slots:
                            std::bit_cast<float>(0x7FC00000u), std::bit_cast<float>(0xFFC00000u),
                            std::numeric_limits<float>::max(), -std::numeric_limits<float>::min(),
                            std::numeric_limits<float>::denorm_min(), 12.5f, -8.3f};
-    QTreeWidgetItem *lower = w->treeNode(2, 69 * 4 + 47);
+    QTreeWidgetItem *lower = w->Trees->node(2, 69 * 4 + 47);
     w->TreeView2->setCurrentItem(lower);
-    w->DialogTarget = 2;
+    w->Trees->setDialogTarget(2);
     ModalWatcher watcher;
     const int kRandom = soak::rounds(5000);
     for (int i = 0; i < int(std::size(fixed)) + kRandom; ++i) {
@@ -198,9 +199,9 @@ private slots:
   }
 
   void smsOkWritesTheTextUnchanged() {
-    QTreeWidgetItem *message = w->treeNode(2, 69 * 2 + 45);
+    QTreeWidgetItem *message = w->Trees->node(2, 69 * 2 + 45);
     w->TreeView2->setCurrentItem(message);
-    w->DialogTarget = 2;
+    w->Trees->setDialogTarget(2);
     runModal(SMS, [&] {
       SMS->Edit21->clear();
       SMS->Edit21->setFocus();
@@ -222,7 +223,7 @@ private slots:
     QCOMPARE(message->text(0), QString());
 
     // A target that names no tree writes nothing.
-    w->DialogTarget = 0;
+    w->Trees->setDialogTarget(0);
     runModal(SMS, [&] {
       SMS->Edit21->setText(QStringLiteral("x"));
       QTest::mouseClick(SMS->Button1, Qt::LeftButton);

@@ -21,7 +21,7 @@
 #include <QPushButton>
 
 #include "FakeController.h"
-#include "app/Unit5.h"
+#include "widgets/Unit5.h"
 #include "editor/Unit1.h"
 #include "image/Checksum.h"
 #include "image/ConfigCodec.h"
@@ -141,9 +141,9 @@ korvel::Options optionsFor(const QStringList &faults, QString *error) {
 
 // The editor's configuration as an image, without the master key and sensor ids (which the
 // key and id commands fill in) and so without the checksum.
-ConfigImageBytes editorImage(const TQuorlan *w) {
+ConfigImageBytes editorImage(TQuorlan *w) {
   ConfigImageBytes image{};
-  (void)encodeImage(w->collectValue(), image);
+  (void)encodeImage(TQuorlanProbe(*w).value(), image);
   return masked(image);
 }
 
@@ -157,7 +157,7 @@ struct Windows {
     Quorlan = w;
     w->show();
     form = new TForm6(&rig.link);
-    start = w->collectValue();
+    start = TQuorlanProbe(*w).value();
     keyBefore = w->Edit12->text();
     for (int n = 1; n <= 8; ++n) idsBefore << w->Edit(12 + n)->text();
   }
@@ -173,7 +173,7 @@ struct Windows {
   bool restart(korvel::ControllerCore core) {
     rig.io->core = std::move(core);
     rig.io->failWrites = false;
-    w->applyValue(start);
+    TQuorlanProbe(*w).setValue(start);
     w->Edit12->setText(keyBefore);
     for (int n = 1; n <= 8; ++n) w->Edit(12 + n)->setText(idsBefore[n - 1]);
     w->ComboBox1Change();   // the operator picks the port again: the link starts over

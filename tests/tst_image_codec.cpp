@@ -17,10 +17,12 @@
 #include <csignal>
 #include <sys/resource.h>
 
-#include "app/Unit5.h"
+#include "widgets/Unit5.h"
 #include "image/ControlTable.h"
-#include "editor/EditorWidgets.h"
+#include "widgets/EditorWidgets.h"
 #include "image/ReactionTrees.h"
+#include "editor/EditorFiles.h"
+#include "editor/TreePanel.h"
 #include "editor/Unit1.h"
 #include "image/Checksum.h"
 #include "image/Cp1251.h"
@@ -60,7 +62,7 @@ void sealImage(ConfigImageBytes &image) {
 QStringList editorState(const TQuorlan *w) {
   QStringList s;
   for (int t = 1; t <= 3; ++t)
-    for (int i = 0; i < (t == 1 ? 450 : 552); ++i) s << w->treeNode(t, i)->text(0);
+    for (int i = 0; i < (t == 1 ? 450 : 552); ++i) s << w->Trees->node(t, i)->text(0);
   for (int n = 1; n <= 28; ++n) s << w->Edit(n)->text();
   for (const auto &f : controls::spinFields()) s << QString::number(w->SpinEdit(f.number)->value());
   for (int n = 1; n <= 24; ++n) s << QString::number(w->CheckBox(n)->isChecked());
@@ -92,7 +94,7 @@ using Window = std::unique_ptr<TQuorlan, HideAndDelete>;
 // A main window; what its start-up reports (no serial port here) is answered and dropped.
 Window newWindow() {
   ModalWatcher startup;
-  return Window(new TQuorlan);
+  return Window(new TQuorlan(nullptr, nullptr, Progress));
 }
 
 }  // namespace
@@ -104,7 +106,7 @@ class TestImageCodec : public QObject {
   QTemporaryDir dir;
 
   QTreeWidgetItem *node(int tree, int index, TQuorlan *win = nullptr) {
-    return (win ? win : w)->treeNode(tree, index);
+    return (win ? win : w)->Trees->node(tree, index);
   }
   void setCaption(int tree, int index, const QString &c) { node(tree, index)->setText(0, c); }
   QString caption(int tree, int index, TQuorlan *win = nullptr) {
@@ -163,11 +165,12 @@ void TestImageCodec::initTestCase() {
   Quorlan = w = newWindow().release();
   w->show();
   QVERIFY(QTest::qWaitForWindowExposed(w));
-  QVERIFY(w->treeNode(1, 449) && w->treeNode(3, 551));
+  QVERIFY(w->Trees->node(1, 449) && w->Trees->node(3, 551));
 }
 
 void TestImageCodec::cleanupTestCase() {
   Window(w).reset();
+  Quorlan = nullptr;
   Window(other).reset();
   delete Progress;
   Progress = nullptr;
@@ -238,30 +241,30 @@ void TestImageCodec::treeConversions() {
   auto edWindow = newWindow();
   TQuorlan &ed = *edWindow;
   // Relay state 3 of contact 3's second event.
-  ed.treeNode(1, 117)->setText(0, QStringLiteral("3 - Выключить"));
-  ed.treeNode(1, 3)->setText(0, QStringLiteral("1 - Включить"));
-  ed.treeNode(1, 4)->setText(0, QStringLiteral("2 - Вкл"));               // not a state word
-  ed.treeNode(2, 69 * 7 + 56)->setText(0, QStringLiteral("8 - Включитьxx"));  // compared at length
+  ed.Trees->node(1, 117)->setText(0, QStringLiteral("3 - Выключить"));
+  ed.Trees->node(1, 3)->setText(0, QStringLiteral("1 - Включить"));
+  ed.Trees->node(1, 4)->setText(0, QStringLiteral("2 - Вкл"));               // not a state word
+  ed.Trees->node(2, 69 * 7 + 56)->setText(0, QStringLiteral("8 - Включитьxx"));  // compared at length
   // Slots: subscriber 2, empty, dispatcher, subscriber 3 in slots 1 and 9.
-  ed.treeNode(1, 12)->setText(0, QStringLiteral("+79160000002 (аб.2)"));
-  ed.treeNode(1, 13)->setText(0, QStringLiteral("4 - Нет"));
-  ed.treeNode(1, 14)->setText(0, QStringLiteral("+7495 (Д.Ц.)"));
-  ed.treeNode(3, 69 * 2 + 58)->setText(0, QStringLiteral(" (аб.3)"));
-  ed.treeNode(3, 69 * 2 + 66)->setText(0, QStringLiteral("123 (аб.3)"));
-  ed.treeNode(1, 15)->setText(0, QStringLiteral("аб.1)"));                 // shorter than a tag
+  ed.Trees->node(1, 12)->setText(0, QStringLiteral("+79160000002 (аб.2)"));
+  ed.Trees->node(1, 13)->setText(0, QStringLiteral("4 - Нет"));
+  ed.Trees->node(1, 14)->setText(0, QStringLiteral("+7495 (Д.Ц.)"));
+  ed.Trees->node(3, 69 * 2 + 58)->setText(0, QStringLiteral(" (аб.3)"));
+  ed.Trees->node(3, 69 * 2 + 66)->setText(0, QStringLiteral("123 (аб.3)"));
+  ed.Trees->node(1, 15)->setText(0, QStringLiteral("аб.1)"));                 // shorter than a tag
   // Messages: 40 characters keep 32; empty gives zeros.
   const QString forty = QStringLiteral("Сообщение из сорока знаков, ровно 40 шт.");
   QCOMPARE(forty.size(), 40);
-  ed.treeNode(1, 44)->setText(0, forty);
-  ed.treeNode(2, 23)->setText(0, QString());
+  ed.Trees->node(1, 44)->setText(0, forty);
+  ed.Trees->node(2, 23)->setText(0, QString());
   // Thresholds.
-  ed.treeNode(2, 69 + 2)->setText(0, QStringLiteral("Порог 12,5"));
-  ed.treeNode(2, 69 * 4 + 47)->setText(0, QStringLiteral("Порог -12,5"));
-  ed.treeNode(2, 69 * 5 + 2)->setText(0, QStringLiteral("Порог 1,5E-5"));
-  ed.treeNode(2, 69 * 6 + 2)->setText(0, QStringLiteral("Порог 1E20"));
-  ed.treeNode(3, 47)->setText(0, QStringLiteral("Порог -12,5"));
-  ed.treeNode(3, 69 * 3 + 2)->setText(0, QStringLiteral("Порог 25"));
-  ed.treeNode(3, 69 * 3 + 47)->setText(0, QStringLiteral("Порог "));
+  ed.Trees->node(2, 69 + 2)->setText(0, QStringLiteral("Порог 12,5"));
+  ed.Trees->node(2, 69 * 4 + 47)->setText(0, QStringLiteral("Порог -12,5"));
+  ed.Trees->node(2, 69 * 5 + 2)->setText(0, QStringLiteral("Порог 1,5E-5"));
+  ed.Trees->node(2, 69 * 6 + 2)->setText(0, QStringLiteral("Порог 1E20"));
+  ed.Trees->node(3, 47)->setText(0, QStringLiteral("Порог -12,5"));
+  ed.Trees->node(3, 69 * 3 + 2)->setText(0, QStringLiteral("Порог 25"));
+  ed.Trees->node(3, 69 * 3 + 47)->setText(0, QStringLiteral("Порог "));
 
   const ConfigImageBytes img = encode(&ed);
   QCOMPARE(img[98 * 2 + 49 + 2], std::uint8_t(0x52));
@@ -387,7 +390,7 @@ void TestImageCodec::badThresholdStopsTheBuild() {
   const QString path = dir.filePath(QStringLiteral("bad-threshold.cfg"));
   {
     ModalWatcher boxes;
-    QVERIFY(!w->saveFile(path));
+    QVERIFY(!TEditorFiles(w, Progress).save(path));
     QCOMPARE(boxes.boxes.size(), 1);
   }
   QVERIFY(!QFile::exists(path));
@@ -424,8 +427,8 @@ void TestImageCodec::checksumMismatchChangesNothing() {
 void TestImageCodec::decoderCaptionRules() {
   auto edWindow = newWindow();
   TQuorlan &ed = *edWindow;
-  ed.treeNode(1, 7)->setText(0, QStringLiteral("5 - Включить"));
-  ed.treeNode(1, 8)->setText(0, QStringLiteral("6 - Включить"));
+  ed.Trees->node(1, 7)->setText(0, QStringLiteral("5 - Включить"));
+  ed.Trees->node(1, 8)->setText(0, QStringLiteral("6 - Включить"));
   ConfigImageBytes img = encode(&ed);
   img[4] = 0x52;  // relay 5: Выключить
   img[5] = 0x00;  // relay 6: unknown code, caption stays
@@ -766,7 +769,7 @@ void TestImageCodec::saveThenOpen() {
   QRandomGenerator rng(99);
   randomEditor(rng);
   const QString path = dir.filePath(QStringLiteral("конфигурация без расширения"));
-  QVERIFY(w->saveFile(path));
+  QVERIFY(TEditorFiles(w, Progress).save(path));
   QVERIFY(w->isEnabled());
   QVERIFY(!Progress->isShown());
   QFile f(path);
@@ -776,7 +779,7 @@ void TestImageCodec::saveThenOpen() {
   QCOMPARE(data, bytesAt(w->OutgoingImage, 0, 4123));
 
   const ConfigImageBytes outgoing = other->OutgoingImage;
-  QVERIFY(other->openFile(path));
+  QVERIFY(TEditorFiles(other, Progress).open(path));
   QVERIFY(other->OutgoingImage == outgoing);  // opening never touches it
   QVERIFY(encode(other) == w->OutgoingImage);
 }
@@ -789,7 +792,7 @@ void TestImageCodec::overwriteReplacesWhole() {
     f.write(QByteArray(10000, 'x'));
   }
   ModalWatcher boxes;
-  QVERIFY(w->saveFile(path));
+  QVERIFY(TEditorFiles(w, Progress).save(path));
   QCOMPARE(boxes.boxes.size(), 0);
   QFile f(path);
   QVERIFY(f.open(QIODevice::ReadOnly));
@@ -820,7 +823,7 @@ void TestImageCodec::failingSaveKeepsOldFile() {
   QList<ModalWatcher::Seen> seen;
   {
     ModalWatcher boxes;
-    ok = w->saveFile(path);
+    ok = TEditorFiles(w, Progress).save(path);
     seen = boxes.boxes;
   }
   QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -837,7 +840,7 @@ void TestImageCodec::failingSaveKeepsOldFile() {
   // A folder that is gone, and a folder where the file should be.
   for (const QString &p : {dir.filePath(QStringLiteral("missing/x.cfg")), dir.path()}) {
     ModalWatcher boxes;
-    QVERIFY(!w->saveFile(p));
+    QVERIFY(!TEditorFiles(w, Progress).save(p));
     QCOMPARE(boxes.boxes.size(), 1);
     QVERIFY(w->isEnabled());
     QVERIFY(!Progress->isShown());
@@ -873,7 +876,7 @@ void TestImageCodec::badFilesLeaveEditorUntouched() {
   for (const Bad &b : bad) {
     const ConfigImageBytes incoming = ed.IncomingImage;
     ModalWatcher boxes;
-    QVERIFY(!ed.openFile(b.path));
+    QVERIFY(!TEditorFiles(&ed, Progress).open(b.path));
     QCOMPARE(boxes.boxes.size(), 1);
     QVERIFY2(boxes.boxes[0].text.startsWith(b.expect), qPrintable(boxes.boxes[0].text));
     QCOMPARE(boxes.boxes[0].title, QStringLiteral("Ошибка"));
@@ -888,7 +891,7 @@ void TestImageCodec::badFilesLeaveEditorUntouched() {
   // Longer: the first 4123 bytes count, the rest is ignored.
   const QString longer = write(QStringLiteral("long.cfg"), image + QByteArray(777, '\x11'));
   ModalWatcher boxes;
-  QVERIFY(ed.openFile(longer));
+  QVERIFY(TEditorFiles(&ed, Progress).open(longer));
   QCOMPARE(boxes.boxes.size(), 0);
   QVERIFY(ed.IncomingImage == good);
   QVERIFY(encode(&ed) == good);

@@ -12,6 +12,7 @@
 
 #include "image/Checksum.h"
 #include "image/ConfigLayout.h"
+#include "image/ControlTable.h"
 #include "image/Cp1251.h"
 #include "image/ImageNumbers.h"
 #include "image/ImageText.h"
@@ -63,6 +64,9 @@ private slots:
   void specialValues();
   void randomFloatsSurviveTextAndBack();
   void randomDialogTextsMatchReference();
+  void imageStepsCoverEveryControlOnce_data();
+  void imageStepsCoverEveryControlOnce();
+  void imageStepsProgressRises();
 };
 
 void TestImagePure::checksumCases() {
@@ -381,6 +385,48 @@ void TestImagePure::randomDialogTextsMatchReference() {
     }
   }
   QVERIFY(numbers > 1000);
+}
+
+// The one walk both the encoder and the decoder follow: a control left out would never reach
+// the image, one named twice would be a slip in the table.
+void TestImagePure::imageStepsCoverEveryControlOnce_data() {
+  QTest::addColumn<int>("kind");
+  QTest::addColumn<QList<int>>("numbers");
+  const auto numbersOf = [](auto fields) {
+    QList<int> out;
+    for (const auto &f : fields) out << f.number;
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  QTest::newRow("spin fields") << int(controls::Step::Spins) << numbersOf(controls::spinFields());
+  QTest::newRow("text fields") << int(controls::Step::Texts) << numbersOf(controls::textFields());
+  QTest::newRow("check boxes") << int(controls::Step::Checks) << numbersOf(controls::checkFields());
+}
+
+void TestImagePure::imageStepsCoverEveryControlOnce() {
+  QFETCH(int, kind);
+  QFETCH(QList<int>, numbers);
+  QList<int> walked;
+  for (const controls::ImageStep &step : controls::imageSteps()) {
+    if (int(step.step) != kind) continue;
+    QVERIFY(step.first <= step.last);
+    for (int n = step.first; n <= step.last; ++n) walked << n;
+  }
+  std::sort(walked.begin(), walked.end());
+  QCOMPARE(walked, numbers);
+}
+
+void TestImagePure::imageStepsProgressRises() {
+  QList<int> points;
+  for (const controls::ImageStep &step : controls::imageSteps())
+    if (step.step == controls::Step::Progress) points << step.first;
+  QVERIFY(!points.isEmpty());
+  for (int i = 0; i < points.size(); ++i)
+    QVERIFY(points[i] > (i ? points[i - 1] : 0) && points[i] < 100);
+  int once = 0;
+  for (const controls::ImageStep &step : controls::imageSteps())
+    once += step.step == controls::Step::ModeRights || step.step == controls::Step::SmsCentre;
+  QCOMPARE(once, 2);
 }
 
 QTEST_GUILESS_MAIN(TestImagePure)

@@ -12,7 +12,7 @@
 #include <QMessageBox>
 #include <QProcess>
 
-#include "app/Unit5.h"
+#include "widgets/Unit5.h"
 #include "editor/Unit1.h"
 #include "link/ComPort.h"
 #include "link/Link.h"
@@ -175,7 +175,7 @@ void TstLinkSim::mainWindowPortPicker() {
   QVERIFY(QFile::link("/dev/null", runtime_ + "/serialcomm/COM2"));
   ModalWatcher boxes;
   Progress = new TProgress;
-  auto *w = new TQuorlan;
+  auto *w = new TQuorlan(nullptr, nullptr, Progress);
   Quorlan = w;
   const TLinkProbe probe(*w->link());
 
@@ -294,7 +294,7 @@ void TstLinkSim::exchangeMenuAgainstTheSimulator() {
   QVERIFY(sim.start(1));
   ModalWatcher boxes;
   Progress = new TProgress;
-  auto *w = new TQuorlan;
+  auto *w = new TQuorlan(nullptr, nullptr, Progress);
   Quorlan = w;
   w->show();
   QTRY_COMPARE_WITH_TIMEOUT(w->Label39->text(), QStringLiteral("Соединение установленно"), 5000);

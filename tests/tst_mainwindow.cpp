@@ -24,8 +24,8 @@
 #include <memory>
 
 #include "app/Startup.h"
-#include "app/Unit5.h"
-#include "editor/EditorWidgets.h"
+#include "widgets/Unit5.h"
+#include "widgets/EditorWidgets.h"
 #include "editor/Unit1.h"
 #include "testsupport.h"
 

@@ -13,7 +13,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "app/Unit5.h"
+#include "widgets/Unit5.h"
 #include "editor/Unit1.h"
 #include "link/Link.h"
 #include "link/ComPort.h"
@@ -44,7 +44,7 @@ struct Windows {
   TQuorlan *w = nullptr;
   Windows() {
     Progress = new TProgress;
-    w = new TQuorlan;
+    w = new TQuorlan(nullptr, nullptr, Progress);
     Quorlan = w;
   }
   ~Windows() {

@@ -1,74 +1,141 @@
-// Start-up order and lifetime: the splash is on screen while the main window builds itself and
-// is gone afterwards without ending the program; the secondary windows start hidden; closing the
-// main window ends the event loop even while another window is shown.
+// Start-up order, wiring and lifetime: the splash is on screen while the main window builds
+// itself and is gone afterwards without ending the program; the secondary windows start hidden
+// and answer the main window's requests; closing the main window ends the event loop even while
+// another window is shown.
 #include <QtTest>
 
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
 #include "app/Startup.h"
-#include "app/Unit5.h"
 #include "app/uZastavka.h"
+#include "editor/TreePanel.h"
 #include "editor/Unit1.h"
 #include "link/LinkProbe.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
+#include "image/ReactionTrees.h"
+#include "link/LinkClock.h"
 #include "state/Unit6.h"
 #include "testsupport.h"
+#include "widgets/Unit5.h"
 
-int main(int argc, char **argv) {
-  testsupport::isolateRuntimeDir();
-  QApplication app(argc, argv);
-  int failures = 0;
-  auto check = [&](bool ok, const char *what) {
-    std::printf("%s: %s\n", ok ? "PASS" : "FAIL", what);
-    if (!ok) ++failures;
-  };
+namespace {
 
-  // Watch for the splash while the main window is constructed.
-  bool splashSeen = false, splashPainted = false, splashSize = false, splashMasked = false;
-  QTimer probe;
-  QObject::connect(&probe, &QTimer::timeout, [] {});
-  class Spy : public QObject {
-  public:
-    std::function<void(QObject *, QEvent *)> onEvent;
-    bool eventFilter(QObject *o, QEvent *e) override {
-      onEvent(o, e);
-      return false;
+// Watches the splash while the windows are created.
+class SplashSpy : public QObject {
+public:
+  bool seen = false, sizeRight = false, masked = false, paintedEarly = false;
+
+  bool eventFilter(QObject *o, QEvent *e) override {
+    if (Form4 && o == Form4 && e->type() == QEvent::Show) {
+      seen = true;
+      sizeRight = Form4->size() == QSize(567, 443);
+      masked = !Form4->mask().isEmpty() && Form4->mask() != QRegion(Form4->rect());
     }
-  } spy;
-  spy.onEvent = [&](QObject *o, QEvent *e) {
-    if (o == Form4 && e->type() == QEvent::Show) {
-      splashSeen = true;
-      splashSize = Form4->size() == QSize(567, 443);
-      splashMasked = !Form4->mask().isEmpty() && Form4->mask() != QRegion(Form4->rect());
-    }
-    if (o == Form4 && e->type() == QEvent::Paint) splashPainted = Quorlan == nullptr;
-  };
-  app.installEventFilter(&spy);
+    if (Form4 && o == Form4 && e->type() == QEvent::Paint) paintedEarly = Quorlan == nullptr;
+    return false;
+  }
+};
 
-  testsupport::ModalWatcher portErrors;  // a real device of the machine may refuse to open
-  createWindows();
-  app.removeEventFilter(&spy);
-  check(splashSeen && splashSize, "splash shown at 567x443 during construction");
-  check(splashPainted, "splash painted before the main window was finished");
-  check(splashMasked, "black parts of the splash are see-through");
-  check(Form4 == nullptr, "splash destroyed after construction");
-  check(SMS && Form3 && Progress && Form6, "secondary windows created");
-  check(!SMS->isVisible() && !Form3->isVisible() && !Progress->isVisible() && !Form6->isVisible(),
-        "secondary windows hidden");
-  check(Form6->windowTitle() == QString::fromUtf8("Текущее состояние и управление"), "state window caption");
-  const TLinkProbe link(*Quorlan->link());
-  check(link.rearmTick().isActive() && link.rearmTick().interval() == 1000, "re-arm timer running");
+}  // namespace
 
-  Quorlan->show();
-  Form6->show();
-  bool closedByUs = false;
-  QTimer::singleShot(400, [&] {
-    closedByUs = true;
-    Quorlan->close();
-  });
-  QTimer::singleShot(5000, [&] { app.exit(99); });  // guard against a loop that never ends
-  const int rc = app.exec();
-  check(closedByUs && rc == 0, "event loop ran until the main window closed, with the state window open");
-  destroyWindows();
-  std::printf("%d passed, %d failed\n", 10 - failures, failures);
-  return failures ? 1 : 0;
-}
+class TstStartup : public QObject {
+  Q_OBJECT
+  SplashSpy spy;
+
+private slots:
+  void initTestCase() {
+    qApp->installEventFilter(&spy);
+    testsupport::startWindows();  // a real device of the machine may refuse to open
+    qApp->removeEventFilter(&spy);
+    QVERIFY(Quorlan);
+  }
+
+  void splashShownWhileTheMainWindowBuilds() {
+    QVERIFY2(spy.seen && spy.sizeRight, "splash shown at 567x443 during construction");
+    QVERIFY2(spy.paintedEarly, "splash painted before the main window was finished");
+    QVERIFY2(spy.masked, "black parts of the splash are see-through");
+    QVERIFY2(Form4 == nullptr, "splash destroyed after construction");
+  }
+
+  void secondaryWindowsStartHidden() {
+    QVERIFY(SMS && Form3 && Progress && Form6);
+    QVERIFY(!SMS->isVisible() && !Form3->isVisible() && !Progress->isVisible() && !Form6->isVisible());
+    QCOMPARE(Form6->windowTitle(), QString::fromUtf8("Текущее состояние и управление"));
+    const TLinkProbe link(*Quorlan->link());
+    QVERIFY(link.rearmTick().isActive());
+    QCOMPARE(link.rearmTick().interval(), 1000);
+  }
+
+  // The main window reaches the others only through what start-up connected.
+  void mainWindowRequestsReachTheirWindows_data() {
+    QTest::addColumn<int>("tree");
+    QTest::addColumn<int>("node");
+    QTest::addColumn<bool>("threshold");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("message") << 2 << 69 * 2 + 45 << false << QString();
+    QTest::newRow("analog threshold") << 2 << 69 * 4 + 47 << true << QStringLiteral("0,0");
+    QTest::newRow("sensor threshold") << 3 << 69 * 6 + 2 << true << QStringLiteral("0,0");
+  }
+  void mainWindowRequestsReachTheirWindows() {
+    QFETCH(int, tree);
+    QFETCH(int, node);
+    QFETCH(bool, threshold);
+    QFETCH(QString, shown);
+    QTreeWidgetItem *item = Quorlan->Trees->node(tree, node);
+    QVERIFY(item);
+    Quorlan->Trees->tree(tree)->setCurrentItem(item);
+    if (shown.isEmpty()) shown = item->text(0);
+    if (threshold) item->setText(0, trees::thresholdCaption(shown));
+    TValueDialog *dialog = threshold ? static_cast<TValueDialog *>(Form3) : static_cast<TValueDialog *>(SMS);
+    QString seen;
+    bool wasVisible = false;
+    QTimer::singleShot(0, dialog, [&] {
+      wasVisible = dialog->isVisible();
+      seen = dialog->findChild<QLineEdit *>()->text();
+      dialog->Button2->click();
+    });
+    Quorlan->Trees->contextPopup(tree, QPoint(-1, -1));
+    QVERIFY(wasVisible);
+    QCOMPARE(seen, shown);
+    QCOMPARE(Quorlan->Trees->dialogTarget(), tree);
+  }
+
+  void stateWindowOpensFromTheMenu() {
+    QVERIFY(!Form6->isVisible());
+    Quorlan->N9Click();
+    QVERIFY(Form6->isVisible());
+    Form6->hide();
+  }
+
+  void progressWindowAppearsOverTheMainWindow() {
+    Quorlan->show();
+    QVERIFY(QTest::qWaitForWindowExposed(Quorlan));
+    Progress->move(0, 0);
+    Progress->showWindow();
+    const QRect shown = Progress->frameGeometry();
+    Progress->closeWindow();
+    QVERIFY2(Quorlan->frameGeometry().contains(shown.center()), qPrintable(QStringLiteral("%1,%2").arg(shown.x()).arg(shown.y())));
+    QVERIFY(qAbs(shown.center().x() - Quorlan->frameGeometry().center().x()) < shown.width() / 2);
+  }
+
+  void closingTheMainWindowEndsTheLoop() {
+    Quorlan->show();
+    Form6->show();
+    bool closedByUs = false;
+    QTimer::singleShot(400, [&] {
+      closedByUs = true;
+      Quorlan->close();
+    });
+    QTimer::singleShot(5000, [] { qApp->exit(99); });  // guard against a loop that never ends
+    const int rc = qApp->exec();
+    QVERIFY2(closedByUs && rc == 0, "event loop ran until the main window closed, with the state window open");
+  }
+
+  void cleanupTestCase() { destroyWindows(); }
+};
+
+QTEST_MAIN(TstStartup)
+#include "tst_startup.moc"

@@ -9,7 +9,7 @@
 #include <QRadioButton>
 
 #include "FakeController.h"
-#include "editor/EditorWidgets.h"
+#include "widgets/EditorWidgets.h"
 #include "link/StateReplies.h"
 #include "state/Unit6.h"
 #include "testsupport.h"

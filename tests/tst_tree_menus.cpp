@@ -10,8 +10,9 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
-#include "app/Unit5.h"
+#include "widgets/Unit5.h"
 #include "image/ReactionTrees.h"
+#include "editor/TreePanel.h"
 #include "editor/Unit1.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
@@ -23,7 +24,7 @@ namespace {
 
 QStringList captions(const QMenu *menu) {
   QStringList out;
-  for (const QAction *a : menu->actions()) out << TQuorlan::menuCaption(a);
+  for (const QAction *a : menu->actions()) out << TTreePanel::menuCaption(a);
   return out;
 }
 
@@ -43,8 +44,8 @@ class TestTreeMenus : public QObject {
     QWidget *pages[] = {nullptr, w->treePage1, w->treePage2, w->treePage3};
     w->PageControl1->setCurrentIndex(1);  // "Настройка датчиков"
     w->PageControl2->setCurrentWidget(pages[tree]);
-    QTreeWidget *t = w->tree(tree);
-    QTreeWidgetItem *node = w->treeNode(tree, index);
+    QTreeWidget *t = w->Trees->tree(tree);
+    QTreeWidgetItem *node = w->Trees->node(tree, index);
     for (QTreeWidgetItem *p = node->parent(); p; p = p->parent()) p->setExpanded(true);
     t->scrollToItem(node);
     QCoreApplication::processEvents();
@@ -54,7 +55,7 @@ class TestTreeMenus : public QObject {
   // A right press and release at a point of the tree's viewport, delivered through the window
   // as the platform would deliver it.
   void rightClickAt(int tree, const QPoint &viewportPos) {
-    QWidget *vp = w->tree(tree)->viewport();
+    QWidget *vp = w->Trees->tree(tree)->viewport();
     const QPoint inWindow = vp->mapTo(w, viewportPos);
     QTest::mousePress(w->windowHandle(), Qt::RightButton, Qt::NoModifier, inWindow);
     QTest::mouseRelease(w->windowHandle(), Qt::RightButton, Qt::NoModifier, inWindow);
@@ -65,7 +66,7 @@ class TestTreeMenus : public QObject {
 
   void choose(QMenu *menu, const QString &caption) {
     for (QAction *a : menu->actions())
-      if (TQuorlan::menuCaption(a) == caption) {
+      if (TTreePanel::menuCaption(a) == caption) {
         QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(a).center());
         QTRY_VERIFY(!menu->isVisible());
         return;
@@ -123,16 +124,16 @@ private slots:
       ++dialogs;
       if (auto *d = qobject_cast<QDialog *>(m)) d->done(QDialog::Rejected);
     };
-    const QString before = w->treeNode(tree, index)->text(0);
+    const QString before = w->Trees->node(tree, index)->text(0);
     rightClick(tree, index);
     QTest::qWait(50);
-    QCOMPARE(w->selectedNode(tree), w->treeNode(tree, index));
+    QCOMPARE(w->Trees->selectedNode(tree), w->Trees->node(tree, index));
     QVERIFY(!QApplication::activePopupWidget());
     QCOMPARE(dialogs, 0);
     QVERIFY(watcher.boxes.isEmpty());
     const QMenu *empty[] = {nullptr, w->PopupMenu3, w->PopupMenu6, w->PopupMenu9};
-    QCOMPARE(w->attachedMenu(tree), empty[tree]);
-    QCOMPARE(w->treeNode(tree, index)->text(0), before);
+    QCOMPARE(w->Trees->attachedMenu(tree), empty[tree]);
+    QCOMPARE(w->Trees->node(tree, index)->text(0), before);
   }
 
   void relayCommandsRewriteTheStateWord() {
@@ -141,20 +142,20 @@ private slots:
     QMenu *menu = openMenu();
     QCOMPARE(menu, w->PopupMenu2);
     choose(menu, QStringLiteral("Выключить"));
-    QCOMPARE(w->treeNode(1, six)->text(0), QStringLiteral("6 - Выключить"));
-    QCOMPARE(trees::relayState(w->treeNode(1, six)->text(0)), trees::RelayState::Off);
+    QCOMPARE(w->Trees->node(1, six)->text(0), QStringLiteral("6 - Выключить"));
+    QCOMPARE(trees::relayState(w->Trees->node(1, six)->text(0)), trees::RelayState::Off);
 
     rightClick(1, six);
     choose(openMenu(), QStringLiteral("Включить"));
-    QCOMPARE(w->treeNode(1, six)->text(0), QStringLiteral("6 - Включить"));
+    QCOMPARE(w->Trees->node(1, six)->text(0), QStringLiteral("6 - Включить"));
 
     // The other trees' menus act on their own tree only.
     const int analog = 69 * 5 + 26 + 1;  // relay 2 of "Норма", АЦП 6
     rightClick(2, analog);
     QCOMPARE(openMenu(), w->PopupMenu5);
     choose(openMenu(), QStringLiteral("Включить"));
-    QCOMPARE(w->treeNode(2, analog)->text(0), QStringLiteral("2 - Включить"));
-    QCOMPARE(w->treeNode(1, six)->text(0), QStringLiteral("6 - Включить"));
+    QCOMPARE(w->Trees->node(2, analog)->text(0), QStringLiteral("2 - Включить"));
+    QCOMPARE(w->Trees->node(1, six)->text(0), QStringLiteral("6 - Включить"));
 
     const int sensor = 69 * 7 + 49 + 7;  // relay 8 of "Ниже MIN порога", Датчик 8
     rightClick(3, sensor);
@@ -162,8 +163,8 @@ private slots:
     choose(openMenu(), QStringLiteral("Выключить"));
     rightClick(3, sensor);
     choose(openMenu(), QStringLiteral("Не изменять"));
-    QCOMPARE(w->treeNode(3, sensor)->text(0), QStringLiteral("8 - Не изменять"));
-    QCOMPARE(w->treeNode(2, analog)->text(0), QStringLiteral("2 - Включить"));
+    QCOMPARE(w->Trees->node(3, sensor)->text(0), QStringLiteral("8 - Не изменять"));
+    QCOMPARE(w->Trees->node(2, analog)->text(0), QStringLiteral("2 - Включить"));
   }
 
   void telephoneMenuIsRewrittenBeforeEveryShowing() {
@@ -177,16 +178,16 @@ private slots:
                           "5 - Нет", "6 - Нет", "7 - Нет", "8 - Нет", "9 - Нет"}));
     // An unset entry gives the slot's own digit, not the entry's.
     choose(menu, QStringLiteral("5 - Нет"));
-    QCOMPARE(w->treeNode(1, slot3)->text(0), QStringLiteral("3 - Нет"));
+    QCOMPARE(w->Trees->node(1, slot3)->text(0), QStringLiteral("3 - Нет"));
 
     rightClick(1, slot3);
     choose(openMenu(), QStringLiteral("+79161234567 (аб.2)"));
-    QCOMPARE(w->treeNode(1, slot3)->text(0), QStringLiteral("+79161234567 (аб.2)"));
-    QCOMPARE(trees::slotTarget(w->treeNode(1, slot3)->text(0)), 2);
+    QCOMPARE(w->Trees->node(1, slot3)->text(0), QStringLiteral("+79161234567 (аб.2)"));
+    QCOMPARE(trees::slotTarget(w->Trees->node(1, slot3)->text(0)), 2);
 
     // The slot holds a copy: a later change of the number leaves it.
     w->phoneEdits[1]->setText(QStringLiteral("+70000000000"));
-    QCOMPARE(w->treeNode(1, slot3)->text(0), QStringLiteral("+79161234567 (аб.2)"));
+    QCOMPARE(w->Trees->node(1, slot3)->text(0), QStringLiteral("+79161234567 (аб.2)"));
 
     // Dispatcher in item 9; subscriber 2 cleared shows "2 - Нет" again.
     w->phoneEdits[1]->clear();
@@ -197,10 +198,10 @@ private slots:
              QStringList({"Удалить", "1 - Нет", "2 - Нет", "3 - Нет", "4 - Нет", "5 - Нет",
                           "6 - Нет", "7 - Нет", "88 (аб.8)", "+74951112233 (Д.Ц.)"}));
     choose(openMenu(), QStringLiteral("+74951112233 (Д.Ц.)"));
-    QCOMPARE(w->treeNode(1, slot3)->text(0), QStringLiteral("+74951112233 (Д.Ц.)"));
+    QCOMPARE(w->Trees->node(1, slot3)->text(0), QStringLiteral("+74951112233 (Д.Ц.)"));
     rightClick(1, slot3);
     choose(openMenu(), QStringLiteral("Удалить"));
-    QCOMPARE(w->treeNode(1, slot3)->text(0), QStringLiteral("3 - Нет"));
+    QCOMPARE(w->Trees->node(1, slot3)->text(0), QStringLiteral("3 - Нет"));
   }
 
   void telephoneMenusOfTheOtherTreesAndVerbatimCaptions() {
@@ -209,22 +210,22 @@ private slots:
     const int slot9 = 69 * 2 + 58 + 8;  // АЦП 3, "Ниже MIN порога", slot 9
     rightClick(2, slot9);
     QCOMPARE(openMenu(), w->PopupMenu4);
-    QCOMPARE(TQuorlan::menuCaption(w->PopupMenu4->actions().at(1)), QStringLiteral("+7&1 (аб.1)"));
+    QCOMPARE(TTreePanel::menuCaption(w->PopupMenu4->actions().at(1)), QStringLiteral("+7&1 (аб.1)"));
     QCOMPARE(w->PopupMenu4->actions().at(1)->text(), QStringLiteral("+7&&1 (аб.1)"));
     choose(openMenu(), QStringLiteral("+7&1 (аб.1)"));
-    QCOMPARE(w->treeNode(2, slot9)->text(0), QStringLiteral("+7&1 (аб.1)"));
+    QCOMPARE(w->Trees->node(2, slot9)->text(0), QStringLiteral("+7&1 (аб.1)"));
     // Clearing in tree 2 writes the slot's own digit.
     rightClick(2, slot9);
     choose(openMenu(), QStringLiteral("Удалить"));
-    QCOMPARE(w->treeNode(2, slot9)->text(0), QStringLiteral("9 - Нет"));
+    QCOMPARE(w->Trees->node(2, slot9)->text(0), QStringLiteral("9 - Нет"));
 
     const int slot1 = 13;  // Датчик 1, "Выше MAX порога", slot 1
     w->phoneEdits[3]->setText(QStringLiteral("+7444"));
     rightClick(3, slot1);
     QCOMPARE(openMenu(), w->PopupMenu7);
     choose(openMenu(), QStringLiteral("+7444 (аб.4)"));
-    QCOMPARE(w->treeNode(3, slot1)->text(0), QStringLiteral("+7444 (аб.4)"));
-    QCOMPARE(w->treeNode(2, 13)->text(0), QStringLiteral("1 - Нет"));
+    QCOMPARE(w->Trees->node(3, slot1)->text(0), QStringLiteral("+7444 (аб.4)"));
+    QCOMPARE(w->Trees->node(2, 13)->text(0), QStringLiteral("1 - Нет"));
   }
 
   void rightClickOnEmptySpaceActsOnTheSelectedNode() {
@@ -233,22 +234,22 @@ private slots:
     const int relay4 = 45 * 9 + 2 + 4;  // "ОХРАНА", "Постановка", relay 4
     const QPoint at = showNode(1, relay4);
     QTest::mouseClick(t->viewport(), Qt::LeftButton, Qt::NoModifier, at);
-    QCOMPARE(w->selectedNode(1), w->treeNode(1, relay4));
+    QCOMPARE(w->Trees->selectedNode(1), w->Trees->node(1, relay4));
     t->scrollToTop();
     QCoreApplication::processEvents();
     const QPoint empty(t->viewport()->width() / 2, t->viewport()->height() - 4);
     QVERIFY2(!t->itemAt(empty), "the tree has no empty space below its last node");
     rightClickAt(1, empty);
-    QCOMPARE(w->selectedNode(1), w->treeNode(1, relay4));
+    QCOMPARE(w->Trees->selectedNode(1), w->Trees->node(1, relay4));
     QCOMPARE(openMenu(), w->PopupMenu2);
     choose(openMenu(), QStringLiteral("Выключить"));
-    QCOMPARE(w->treeNode(1, relay4)->text(0), QStringLiteral("4 - Выключить"));
+    QCOMPARE(w->Trees->node(1, relay4)->text(0), QStringLiteral("4 - Выключить"));
     t->collapseAll();
   }
 
   void menuKeyActsOnTheSelectedNode() {
     const int relay1 = 45 * 8 + 24 + 1;  // "Сеть 220 В", "Пропадание", relay 1
-    w->TreeView1->setCurrentItem(w->treeNode(1, relay1));
+    w->TreeView1->setCurrentItem(w->Trees->node(1, relay1));
     showNode(1, relay1);
     w->TreeView1->setFocus();
     // What the platform sends for the keyboard's menu key.
@@ -257,7 +258,7 @@ private slots:
     QApplication::sendEvent(w->TreeView1, &key);
     QCOMPARE(openMenu(), w->PopupMenu2);
     choose(openMenu(), QStringLiteral("Включить"));
-    QCOMPARE(w->treeNode(1, relay1)->text(0), QStringLiteral("1 - Включить"));
+    QCOMPARE(w->Trees->node(1, relay1)->text(0), QStringLiteral("1 - Включить"));
   }
 
   void thresholdNodesOpenTheThresholdDialog() {
@@ -267,23 +268,23 @@ private slots:
     watcher.onOtherModal = [&](QWidget *m) {
       QCOMPARE(m, static_cast<QWidget *>(Form3));
       prefilled = Form3->Edit1->text();
-      target = w->DialogTarget;
+      target = w->Trees->dialogTarget();
       Form3->Edit1->clear();
       QTest::mouseClick(Form3->Button1, Qt::LeftButton);
     };
-    w->treeNode(2, 254)->setText(0, QStringLiteral("Порог 12,5"));
+    w->Trees->node(2, 254)->setText(0, QStringLiteral("Порог 12,5"));
     rightClick(2, 254);
     QTRY_VERIFY(!Form3->isVisible());
     QCOMPARE(prefilled, QStringLiteral("12,5"));
     QCOMPARE(target, 2);
-    QCOMPARE(w->treeNode(2, 254)->text(0), QStringLiteral("Порог 0,0"));
+    QCOMPARE(w->Trees->node(2, 254)->text(0), QStringLiteral("Порог 0,0"));
     QCOMPARE(Form3->Edit1->text(), QStringLiteral("0,0"));
     QVERIFY(!QApplication::activePopupWidget());
-    QCOMPARE(w->attachedMenu(2), w->PopupMenu6);
+    QCOMPARE(w->Trees->attachedMenu(2), w->PopupMenu6);
 
     watcher.onOtherModal = [&](QWidget *) {
       prefilled = Form3->Edit1->text();
-      target = w->DialogTarget;
+      target = w->Trees->dialogTarget();
       Form3->Edit1->setText(QStringLiteral("-8,3"));
       QTest::mouseClick(Form3->Button1, Qt::LeftButton);
     };
@@ -291,8 +292,8 @@ private slots:
     QTRY_VERIFY(!Form3->isVisible());
     QCOMPARE(prefilled, QStringLiteral("0,0"));
     QCOMPARE(target, 3);
-    QCOMPARE(w->treeNode(3, 2)->text(0), QStringLiteral("Порог -8,3"));
-    QCOMPARE(w->treeNode(2, 2)->text(0), QStringLiteral("Порог 0,0"));
+    QCOMPARE(w->Trees->node(3, 2)->text(0), QStringLiteral("Порог -8,3"));
+    QCOMPARE(w->Trees->node(2, 2)->text(0), QStringLiteral("Порог 0,0"));
     QVERIFY(watcher.boxes.isEmpty());
   }
 
@@ -303,7 +304,7 @@ private slots:
     watcher.onOtherModal = [&](QWidget *m) {
       QCOMPARE(m, static_cast<QWidget *>(SMS));
       prefilled = SMS->Edit21->text();
-      target = w->DialogTarget;
+      target = w->Trees->dialogTarget();
       SMS->Edit21->clear();
       typeText(SMS->Edit21, QStringLiteral("Тревога вход 1"));
       QTest::mouseClick(SMS->Button1, Qt::LeftButton);
@@ -312,13 +313,13 @@ private slots:
     QTRY_VERIFY(!SMS->isVisible());
     QCOMPARE(prefilled, QStringLiteral("Вход 1 Замкнут"));
     QCOMPARE(target, 1);
-    QCOMPARE(w->treeNode(1, 22)->text(0), QStringLiteral("Тревога вход 1"));
-    QCOMPARE(w->attachedMenu(1), w->PopupMenu3);
+    QCOMPARE(w->Trees->node(1, 22)->text(0), QStringLiteral("Тревога вход 1"));
+    QCOMPARE(w->Trees->attachedMenu(1), w->PopupMenu3);
     QVERIFY(!QApplication::activePopupWidget());
 
     watcher.onOtherModal = [&](QWidget *) {
       prefilled = SMS->Edit21->text();
-      target = w->DialogTarget;
+      target = w->Trees->dialogTarget();
       SMS->Edit21->setText(QStringLiteral("не то"));
       QTest::mouseClick(SMS->Button2, Qt::LeftButton);
     };
@@ -326,9 +327,9 @@ private slots:
     QTRY_VERIFY(!SMS->isVisible());
     QCOMPARE(prefilled, QStringLiteral("Датчик 8 ниже нормы"));
     QCOMPARE(target, 3);
-    QCOMPARE(w->treeNode(3, 551)->text(0), QStringLiteral("Датчик 8 ниже нормы"));
+    QCOMPARE(w->Trees->node(3, 551)->text(0), QStringLiteral("Датчик 8 ниже нормы"));
     // DialogTarget keeps its last value.
-    QCOMPARE(w->DialogTarget, 3);
+    QCOMPARE(w->Trees->dialogTarget(), 3);
   }
 };
 

@@ -6,9 +6,10 @@
 #include <QMenu>
 #include <QTreeWidget>
 
-#include "app/Unit5.h"
+#include "widgets/Unit5.h"
 #include "image/ReactionTrees.h"
 #include "editor/TreePictures.h"
+#include "editor/TreePanel.h"
 #include "editor/Unit1.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
@@ -120,7 +121,7 @@ private slots:
     QFETCH(int, tree);
     QFETCH(int, count);
     QFETCH(int, roots);
-    QTreeWidget *t = w->tree(tree);
+    QTreeWidget *t = w->Trees->tree(tree);
     QVERIFY(t);
     QCOMPARE(t->objectName(), QStringLiteral("TreeView%1").arg(tree));
     QCOMPARE(t->topLevelItemCount(), roots);
@@ -130,49 +131,50 @@ private slots:
       const Expect e = tree == 1 ? expectedContact(i) : expectedChannel(tree, i);
       QTreeWidgetItem *node = all[i];
       const QByteArray where = QByteArray::number(i);
-      QVERIFY2(w->treeNode(tree, i) == node, where);  // the index is the view's pre-order
+      QVERIFY2(w->Trees->node(tree, i) == node, where);  // the index is the view's pre-order
       QVERIFY2(node->text(0) == e.caption, where + " " + node->text(0).toUtf8());
       QVERIFY2(depth(node) == e.level, where);
       QVERIFY2(node->data(0, trees::kPictureRole).toInt() == e.picture, where);
       QVERIFY2(node->icon(0).isNull() == (e.picture < 0), where);
       QVERIFY2(!(node->flags() & Qt::ItemIsEditable), where);
     }
-    QVERIFY(!w->treeNode(tree, -1));
-    QVERIFY(!w->treeNode(tree, count));
-    QVERIFY(!w->treeNode(0, 0));
-    QVERIFY(!w->treeNode(4, 0));
+    QVERIFY(!w->Trees->node(tree, -1));
+    QVERIFY(!w->Trees->node(tree, count));
+    QVERIFY(!w->Trees->node(0, 0));
+    QVERIFY(!w->Trees->node(4, 0));
   }
 
   void examplesReadAsDescribed() {
-    QCOMPARE(w->treeNode(1, 112)->text(0), QStringLiteral("Вход 3 Замкнут"));
-    QCOMPARE(w->treeNode(1, 361)->text(0), QStringLiteral("Восстановление"));
-    QCOMPARE(w->treeNode(1, 427)->text(0), QStringLiteral("Смена режима работы:Охрана"));
-    QCOMPARE(w->treeNode(1, 449)->text(0), QStringLiteral("Смена режима работы:ТО"));
-    QCOMPARE(w->treeNode(2, 254)->text(0), QStringLiteral("Порог 0,0"));
-    QCOMPARE(w->treeNode(3, 254)->text(0), QStringLiteral("Порог 00"));
-    QCOMPARE(w->treeNode(3, 551)->text(0), QStringLiteral("Датчик 8 ниже нормы"));
+    QCOMPARE(w->Trees->node(1, 112)->text(0), QStringLiteral("Вход 3 Замкнут"));
+    QCOMPARE(w->Trees->node(1, 361)->text(0), QStringLiteral("Восстановление"));
+    QCOMPARE(w->Trees->node(1, 427)->text(0), QStringLiteral("Смена режима работы:Охрана"));
+    QCOMPARE(w->Trees->node(1, 449)->text(0), QStringLiteral("Смена режима работы:ТО"));
+    QCOMPARE(w->Trees->node(2, 254)->text(0), QStringLiteral("Порог 0,0"));
+    QCOMPARE(w->Trees->node(3, 254)->text(0), QStringLiteral("Порог 00"));
+    QCOMPARE(w->Trees->node(3, 551)->text(0), QStringLiteral("Датчик 8 ниже нормы"));
     // Relay r of the second event of block k, slot s of the first event.
-    QCOMPARE(w->treeNode(1, 45 * 4 + 24 + 6)->text(0), QStringLiteral("6 - Не изменять"));
-    QCOMPARE(w->treeNode(1, 45 * 7 + 11 + 9)->text(0), QStringLiteral("9 - Нет"));
+    QCOMPARE(w->Trees->node(1, 45 * 4 + 24 + 6)->text(0), QStringLiteral("6 - Не изменять"));
+    QCOMPARE(w->Trees->node(1, 45 * 7 + 11 + 9)->text(0), QStringLiteral("9 - Нет"));
   }
 
   void treesAreReadOnlyUnsortedAndStartOnNodeZero() {
     for (int t = 1; t <= 3; ++t) {
-      QTreeWidget *v = w->tree(t);
+      QTreeWidget *v = w->Trees->tree(t);
       QVERIFY(v->isHeaderHidden());
       QVERIFY(!v->isSortingEnabled());
       QCOMPARE(v->editTriggers(), QAbstractItemView::NoEditTriggers);
-      QCOMPARE(v->currentItem(), w->treeNode(t, 0));
-      QCOMPARE(w->selectedNode(t), w->treeNode(t, 0));
+      QCOMPARE(v->currentItem(), w->Trees->node(t, 0));
+      QCOMPARE(w->Trees->selectedNode(t), w->Trees->node(t, 0));
       QCOMPARE(v->selectedItems().size(), 1);
     }
     // Each tree fills its own page.
     QCOMPARE(w->TreeView1->parentWidget(), w->treePage1);
     QCOMPARE(w->TreeView2->parentWidget(), w->treePage2);
     QCOMPARE(w->TreeView3->parentWidget(), w->treePage3);
-    QVERIFY(!w->tree(0) && !w->tree(4));
-    // A second build must not add anything.
-    w->buildTrees();
+    QVERIFY(!w->Trees->tree(0) && !w->Trees->tree(4));
+    // One panel, built once.
+    QCOMPARE(w->findChildren<TTreePanel *>().size(), 1);
+    QCOMPARE(w->Trees->tree(1), w->TreeView1);
     QCOMPARE(walk(w->TreeView1).size(), 450);
     QCOMPARE(w->PopupMenu1->actions().size(), 10);
   }

@@ -10,8 +10,9 @@
 #include <QTreeWidgetItem>
 
 #include "FakeController.h"
-#include "app/Unit5.h"
-#include "editor/MessageBoxes.h"
+#include "widgets/Unit5.h"
+#include "widgets/MessageBoxes.h"
+#include "editor/TreePanel.h"
 #include "editor/Unit1.h"
 #include "state/Unit6.h"
 #include "testsupport.h"
@@ -31,7 +32,7 @@ struct Window {
   explicit Window(korvel::Options options = {}, korvel::Image image = sim::defaultImage())
       : rig(std::move(options), image) {
     Progress = new TProgress;
-    w = new TQuorlan(nullptr, &rig.link);
+    w = new TQuorlan(nullptr, &rig.link, Progress);
     Quorlan = w;
     w->show();
     for (int i = 0; i < 300 && w->LinkMode() != LinkMode::PC; ++i) rig.advance(10);
@@ -80,7 +81,7 @@ private slots:
   void refusedThresholdSendsNothing() {
     Window win;
     ModalWatcher boxes;
-    win.w->treeNode(2, 2)->setText(0, QStringLiteral("Порог 1,2,3"));
+    win.w->Trees->node(2, 2)->setText(0, QStringLiteral("Порог 1,2,3"));
     win.rig.takeWritten();
     win.w->N6->trigger();
     QTRY_COMPARE(boxes.boxes.size(), 1);

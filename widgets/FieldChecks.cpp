@@ -1,4 +1,4 @@
-#include "editor/FieldChecks.h"
+#include "widgets/FieldChecks.h"
 
 namespace fieldcheck {
 

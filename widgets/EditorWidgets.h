@@ -29,10 +29,6 @@ class TSpinEdit : public QSpinBox {
   Q_OBJECT
 public:
   TSpinEdit(int min, int max, bool typing, QWidget *parent = nullptr);
-  bool typingAllowed() const { return typing_; }
-
-private:
-  bool typing_;
 };
 
 // A titled group of exclusive radio buttons addressed by item index, as the image needs it.

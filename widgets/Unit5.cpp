@@ -1,6 +1,5 @@
-#include "app/Unit5.h"
+#include "widgets/Unit5.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -59,12 +58,8 @@ void TProgress::stepBy(int delta) { setPosition(position_ + delta); }
 void TProgress::showWindow() {
   if (isVisible()) return;
   // Over the window whose operation it shows, where the operator is looking.
-  for (QWidget *w : QApplication::topLevelWidgets()) {
-    if (w != this && w->isVisible() && w->objectName() == QLatin1String("Quorlan")) {
-      move(w->frameGeometry().center() - QPoint(width() / 2, height() / 2));
-      break;
-    }
-  }
+  if (owner_ && owner_->isVisible())
+    move(owner_->frameGeometry().center() - QPoint(width() / 2, height() / 2));
   show();
   // Callers hold the UI thread, and a window the window system has not exposed yet paints
   // nothing: it would stay an empty frame for the whole operation. Let the window system's

@@ -2,30 +2,31 @@
 // The shared progress window. Callers hold the UI thread for the whole operation, so every
 // change they want seen is followed by repaintNow(); show and close are safe in any state.
 
+#include <QPointer>
 #include <QWidget>
-
-#include "image/ConfigCodec.h"
 
 class QLabel;
 class QProgressBar;
 
-class TProgress : public QWidget, public ImageProgress {
+class TProgress : public QWidget {
   Q_OBJECT
 public:
   explicit TProgress(QWidget *parent = nullptr);
+  // The window whose operations it shows; it appears centred over it.
+  void setOwner(QWidget *owner) { owner_ = owner; }
 
   QLabel *Label1 = nullptr;
   QProgressBar *ProgressBar1 = nullptr;
 
-  void setText(const QString &text) override;
-  void setPosition(int position) override;   // above 100 shows a full bar
-  void stepBy(int delta) override;
+  void setText(const QString &text);
+  void setPosition(int position);   // above 100 shows a full bar
+  void stepBy(int delta);
   int position() const { return position_; }
   QString text() const;
   bool isShown() const { return isVisible(); }
   void showWindow();                // returns once the window is on screen and painted
   void closeWindow();               // hides; nothing happens when already hidden
-  void repaintNow() override;       // paints at once, without running the event loop
+  void repaintNow();                // paints at once, without running the event loop
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -33,6 +34,7 @@ protected:
 
 private:
   int position_ = 0;
+  QPointer<QWidget> owner_;
 };
 
 extern TProgress *Progress;

@@ -1,4 +1,4 @@
-#include "editor/MessageBoxes.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QGuiApplication>
 #include <QLabel>

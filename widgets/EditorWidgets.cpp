@@ -1,4 +1,4 @@
-#include "editor/EditorWidgets.h"
+#include "widgets/EditorWidgets.h"
 
 #include <QAbstractItemView>
 #include <QButtonGroup>
@@ -14,7 +14,7 @@
 #include <algorithm>
 
 TSpinEdit::TSpinEdit(int min, int max, bool typing, QWidget *parent)
-    : QSpinBox(parent), typing_(typing) {
+    : QSpinBox(parent) {
   setRange(min, max);
   setAccelerated(true);
   // A read-only line edit keeps the buttons and arrow keys working while refusing typed text.
