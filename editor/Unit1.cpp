@@ -66,6 +66,7 @@ TQuorlan::TQuorlan(QWidget *parent, TLink *link)
       OutgoingImage((link ? link : (link = new TLink(nullptr, nullptr, this)))->outgoing),
       IncomingImage(link->incoming),
       link_(link) {
+  scanPortsAhead();
   // The splash goes up before anything else is built, and is painted at once.
   Form4 = new TForm4;
   Form4->show();

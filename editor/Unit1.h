@@ -3,14 +3,17 @@
 // the two image buffers and the reaction trees live here too. Methods are spread over the
 // folder of their subsystem (editor/, image/, link/).
 
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <future>
 
 #include "image/ConfigImageTypes.h"
 #include "image/ConfigValue.h"
 #include "link/LinkMode.h"
+#include "link/PortNames.h"
 
 class QAction;
 class QCheckBox;
@@ -191,6 +194,14 @@ public slots:
   void Button3Click();                                        // read the sensor ids
 private:
   void connectLink();
+  // What ComboBox1Change() does; with `scanned`, the port list portScan() has just made rather
+  // than a second scan of the system (the slowest step of start-up).
+  void openPicked(const QList<TPortEntry> *scanned);
+  // The system's port list takes a good part of start-up to make (the system enumerates every
+  // terminal device). It is made on a thread of its own while the splash and the pages are
+  // built; the first portScan() takes it, at the same step of start-up as ever.
+  void scanPortsAhead();
+  std::future<QList<TPortEntry>> portsAhead_;
   void endExchangeUi();   // progress closed, the window usable again
   void showLinkError(const QString &text, const QString &detail = {});
   TLink *link_;

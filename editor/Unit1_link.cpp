@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <system_error>
 
 #include "app/Unit5.h"
 #include "editor/MessageBoxes.h"
@@ -166,7 +167,7 @@ void TQuorlan::portScan() {
   }
 
   ComboBox1->clear();
-  const QList<TPortEntry> ports = link_->listPorts();
+  const QList<TPortEntry> ports = portsAhead_.valid() ? portsAhead_.get() : link_->listPorts();
   for (const TPortEntry &p : ports) {
     ComboBox1->addItem(p.name, p.device);
     ComboBox1->setItemData(ComboBox1->count() - 1, PortNames::tooltipFor(p), Qt::ToolTipRole);
@@ -178,14 +179,24 @@ void TQuorlan::portScan() {
     ComboBox1->setCurrentIndex(0);
     ComboBox1->setEditText(ComboBox1->itemText(0));
   }
-  ComboBox1Change();
+  openPicked(&ports);
 
   link_->setMode(::LinkMode::NO_PC);
   ApdDataPacket1->setArmed(true);
   ApdDataPacket1->setAutoRearm(true);
 }
 
-void TQuorlan::ComboBox1Change() {
+void TQuorlan::scanPortsAhead() {
+  try {
+    portsAhead_ = std::async(std::launch::async, link_->listPorts);
+  } catch (const std::system_error &) {
+    // No thread to be had: portScan() scans in its own time.
+  }
+}
+
+void TQuorlan::ComboBox1Change() { openPicked(nullptr); }
+
+void TQuorlan::openPicked(const QList<TPortEntry> *scanned) {
   Label39->clear();
   Label40->clear();
   const QString text = ComboBox1->currentText();
@@ -202,7 +213,7 @@ void TQuorlan::ComboBox1Change() {
     if (link_->portOpen()) link_->closePort();
     reason = QStringLiteral("«%1» не содержит номера порта").arg(text);
   } else {
-    opened = link_->openPort(number, &reason);
+    opened = scanned ? link_->openPort(number, *scanned, &reason) : link_->openPort(number, &reason);
   }
   if (!opened) {
     // State first: the box runs a nested event loop and the link must look closed meanwhile.

@@ -75,11 +75,13 @@ int TLink::transferPosition() const { return int(std::lround(replyCounter_ / 39.
 
 // ---- port ----
 
-bool TLink::openPort(int number, QString *reason) {
+bool TLink::openPort(int number, QString *reason) { return openPort(number, listPorts(), reason); }
+
+bool TLink::openPort(int number, const QList<TPortEntry> &ports, QString *reason) {
   if (portOpen_) port_->close();
   portOpen_ = false;
   QString device;
-  for (const TPortEntry &e : listPorts())
+  for (const TPortEntry &e : ports)
     if (e.number == number) device = e.device;
   QString why;
   if (device.isEmpty()) {
