@@ -3,6 +3,7 @@
 // the two image buffers and the reaction trees live here too. Methods are spread over the
 // folder of their subsystem (editor/, image/, link/).
 
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <array>
@@ -11,6 +12,7 @@
 #include "image/ConfigImageTypes.h"
 #include "image/ConfigValue.h"
 #include "link/LinkMode.h"
+#include "link/PortNames.h"
 
 class QAction;
 class QCheckBox;
@@ -180,6 +182,9 @@ public slots:
   void Button3Click();                                        // read the sensor ids
 private:
   void connectLink();
+  // What ComboBox1Change() does; with `scanned`, the port list portScan() has just made rather
+  // than a second scan of the system (the slowest step of start-up).
+  void openPicked(const QList<TPortEntry> *scanned);
   void endExchangeUi();   // progress closed, the window usable again
   void showLinkError(const QString &text, const QString &detail = {});
   TLink *link_;

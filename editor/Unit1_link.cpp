@@ -177,12 +177,14 @@ void TQuorlan::portScan() {
     ComboBox1->setCurrentIndex(0);
     ComboBox1->setEditText(ComboBox1->itemText(0));
   }
-  ComboBox1Change();
+  openPicked(&ports);
 
   link_->listen();
 }
 
-void TQuorlan::ComboBox1Change() {
+void TQuorlan::ComboBox1Change() { openPicked(nullptr); }
+
+void TQuorlan::openPicked(const QList<TPortEntry> *scanned) {
   Label39->clear();
   Label40->clear();
   const QString text = ComboBox1->currentText();
@@ -199,7 +201,7 @@ void TQuorlan::ComboBox1Change() {
     if (link_->portOpen()) link_->closePort();
     reason = QStringLiteral("«%1» не содержит номера порта").arg(text);
   } else {
-    opened = link_->openPort(number, &reason);
+    opened = scanned ? link_->openPort(number, *scanned, &reason) : link_->openPort(number, &reason);
   }
   if (!opened) {
     // State first: the box runs a nested event loop and the link must look closed meanwhile.

@@ -7,6 +7,10 @@
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #endif
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#include <cerrno>
+#endif
 #include <QSignalBlocker>
 #include <algorithm>
 
@@ -121,11 +125,36 @@ QByteArray TQtSerialIo::read(qint64 maxSize) {
 
 bool TQtSerialIo::write(const QByteArray &data) {
   if (!port_->isOpen()) return false;
+#ifdef Q_OS_UNIX
+  // Straight to the device while nothing waits in QSerialPort's queue: its own path switches
+  // the write notifier on for every byte and off again on the next loop pass, and each switch
+  // wakes the event loop once more. A transfer sends one byte per acknowledgement, so that
+  // doubled the loop's work per byte.
+  QByteArray rest = data;
+  if (port_->bytesToWrite() == 0) {
+    ssize_t n;
+    do n = ::write(int(port_->handle()), data.constData(), std::size_t(data.size()));
+    while (n < 0 && errno == EINTR);
+    if (n == data.size()) return true;
+    // A real error: QSerialPort meets it again and reports it as it always has.
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return queue(data, true);
+    if (n > 0) rest = data.mid(n);
+  }
+  // The device is full for now, or earlier bytes still wait: these wait behind them and go out
+  // as the device takes them. Pushing now would only meet the full device again, which Qt
+  // takes for a vanished one and closes the port.
+  return queue(rest, false);
+#else
+  return queue(data, true);
+#endif
+}
+
+bool TQtSerialIo::queue(const QByteArray &data, bool push) {
   if (port_->write(data) != data.size()) {
     lastError_ = port_->errorString();
     return false;
   }
-  port_->flush();   // hand it to the device now instead of on the next loop pass
+  if (push) port_->flush();   // hand it to the device now instead of on the next loop pass
   return true;
 }
 

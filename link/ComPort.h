@@ -45,6 +45,8 @@ public:
 private:
   void onError(int error);
   void askLowLatency();
+  // Into QSerialPort's queue; `push` hands it to the device at once.
+  bool queue(const QByteArray &data, bool push);
   QSerialPort *port_;
   QString lastError_;
 };

@@ -78,11 +78,13 @@ void TLink::armWatchdog(WatchdogReason reason, int periodMs) {
 
 // ---- port ----
 
-bool TLink::openPort(int number, QString *reason) {
+bool TLink::openPort(int number, QString *reason) { return openPort(number, listPorts_(), reason); }
+
+bool TLink::openPort(int number, const QList<TPortEntry> &ports, QString *reason) {
   if (portOpen_) port_->close();
   portOpen_ = false;
   QString device;
-  for (const TPortEntry &e : listPorts_())
+  for (const TPortEntry &e : ports)
     if (e.number == number) device = e.device;
   QString why;
   if (device.isEmpty()) {

@@ -45,6 +45,8 @@ public:
   // Closes the port if open, opens COM<number> and says "BYE"; LinkMode "NO_PC". On failure
   // the port is closed, `reason` says why, and LinkMode keeps its value.
   bool openPort(int number, QString *reason);
+  // The same with a list the caller has just scanned, so that start-up scans the system once.
+  bool openPort(int number, const QList<TPortEntry> &ports, QString *reason);
   void closePort();
   // On closing the program: "BYE", then the port is closed.
   void sayGoodbye();

@@ -11,6 +11,9 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
+#include <fcntl.h>
+#include <unistd.h>
+#include <cstdlib>
 
 #include "widgets/Unit5.h"
 #include "editor/Unit1.h"
@@ -54,6 +57,7 @@ class TstLinkSim : public QObject {
 private slots:
   void initTestCase();
   void loadAndSaveThroughTheLink();
+  void sendsKeepTheirOrderPastAFullTerminal();
   void dataHeldThroughModalBox();
   void vanishedDeviceClosesThePort();
   void mainWindowPortPicker();
@@ -113,6 +117,43 @@ void TstLinkSim::loadAndSaveThroughTheLink() {
   QVERIFY(sim.log().contains("SAVE: 4123 bytes"));
   QVERIFY(!sim.log().contains("not 0x00"));   // the zero byte followed each image
   sim.stop();
+}
+
+void TstLinkSim::sendsKeepTheirOrderPastAFullTerminal() {
+  // More than a pseudo-terminal holds, with nobody reading yet: the device takes what it can,
+  // the port queues the rest (a full device is no lost device), and later sends, large or a
+  // byte at a time, wait behind the queue instead of overtaking it.
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  QVERIFY(master >= 0);
+  QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+  const QString slave = QString::fromLocal8Bit(::ptsname(master));
+  ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+  TComPort port;
+  QString reason;
+  QVERIFY2(port.openDevice(slave, &reason), qPrintable(reason));
+  QByteArray sent;
+  for (int i = 0; i < 3; ++i) {
+    QByteArray chunk(60000 + i, Qt::Uninitialized);
+    for (int k = 0; k < chunk.size(); ++k) chunk[k] = char((k * 7 + i * 13) & 0xFF);
+    QVERIFY(port.sendText(chunk));
+    sent += chunk;
+    for (int k = 0; k < 40; ++k) {
+      const char b = char(k + i);
+      QVERIFY(port.sendBytes(&b, 1));
+      sent += b;
+    }
+  }
+  QByteArray got;
+  const bool all = pump([&] {
+    char buf[65536];
+    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) got.append(buf, n);
+    return got.size() >= sent.size();
+  }, 20000);
+  port.close();
+  ::close(master);
+  QVERIFY2(all, qPrintable(QStringLiteral("%1 of %2 bytes arrived").arg(got.size()).arg(sent.size())));
+  QCOMPARE(got.size(), sent.size());
+  QVERIFY(got == sent);
 }
 
 void TstLinkSim::dataHeldThroughModalBox() {
