@@ -34,6 +34,7 @@ class TSmsCentreBox;
 class TLink;
 class TProgress;
 class TTreePanel;
+class TExchangePanel;
 
 class TQuorlan : public QMainWindow {
   Q_OBJECT
@@ -180,15 +181,10 @@ public slots:
   void Timer3Timer();                                         // reply watchdog
   void Button1Click();                                        // read the master key
   void Button3Click();                                        // read the sensor ids
+public:
+  TExchangePanel *Exchange = nullptr;   // the port, the exchange menu and what the link reports
 private:
-  void connectLink();
-  // What ComboBox1Change() does; with `scanned`, the port list portScan() has just made rather
-  // than a second scan of the system (the slowest step of start-up).
-  void openPicked(const QList<TPortEntry> *scanned);
-  void endExchangeUi();   // progress closed, the window usable again
-  void showLinkError(const QString &text, const QString &detail = {});
   TLink *link_;
-  bool linkConnected_ = false;
   // == end link region ==
 
   std::array<TSpinEdit *, 84> spinEdits_{};   // index = number, 1..83

@@ -1,0 +1,218 @@
+#include "editor/ExchangePanel.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "link/Link.h"
+#include "link/PortNames.h"
+#include "widgets/MessageBoxes.h"
+#include "widgets/Unit5.h"
+
+namespace {
+const QString kNoPorts = QStringLiteral("НЕТ!");
+const QString kSearching = QStringLiteral("Идет поиск");
+const QString kOpenError = QStringLiteral("Ошибка открытия порта");
+const QString kPortLost = QStringLiteral("Связь с портом потеряна");
+
+// Enter in the picker's field would re-emit `activated` for a matching item and reopen the
+// port although the text did not change; the key does nothing there.
+class SwallowEnter : public QObject {
+public:
+  using QObject::QObject;
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (event->type() == QEvent::KeyPress) {
+      const int key = static_cast<QKeyEvent *>(event)->key();
+      if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+};
+}  // namespace
+
+TExchangePanel::TExchangePanel(QWidget *window, TLink *link, TProgress *progress, const Controls &controls)
+    : QObject(window), window_(window), link_(link), progress_(progress), c_(controls) {
+  // These lines show what the controller sent; it must never be taken as markup.
+  for (QLabel *l : {c_.status, c_.version, c_.received}) l->setTextFormat(Qt::PlainText);
+  // Every pick, even of the item already shown, and every typed or deleted character.
+  connect(c_.picker, &QComboBox::activated, this, &TExchangePanel::pick);
+  if (QLineEdit *edit = c_.picker->lineEdit()) {
+    connect(edit, &QLineEdit::textEdited, this, &TExchangePanel::pick);
+    edit->installEventFilter(new SwallowEnter(edit));
+  }
+  connectLink();
+}
+
+void TExchangePanel::setCommandsEnabled(bool on) {
+  c_.menu->setEnabled(on);
+  c_.idButton->setEnabled(on);
+  c_.keyButton->setEnabled(on);
+}
+
+void TExchangePanel::connectLink() {
+  TLink *l = link_;
+
+  connect(l, &TLink::lineShown, this, [this](const QString &line) { c_.received->setText(line); });
+  connect(l, &TLink::connected, this, [this](const QString &version) {
+    c_.status->setText(QStringLiteral("Соединение установленно"));
+    c_.version->setText(QStringLiteral("версия FLASH ") + version);
+    setCommandsEnabled(true);
+  });
+  // Image transfer.
+  connect(l, &TLink::writeEchoed, this, [this] {
+    progress_->setText(QStringLiteral("Сохранение"));
+    progress_->repaintNow();
+  });
+  connect(l, &TLink::readEchoed, this, [this] {
+    if (!progress_->isShown()) {
+      progress_->showWindow();
+      progress_->setText(QStringLiteral("Считывание"));
+      progress_->repaintNow();
+    }
+  });
+  connect(l, &TLink::transferProgress, this, [this](int position) {
+    // A repaint costs about a tenth of a byte's time on the line: only when the bar moves.
+    const int before = progress_->position();
+    progress_->setPosition(position);
+    if (progress_->position() != before) progress_->repaintNow();
+  });
+  // The window is disabled exactly while a transfer runs: from the command until its outcome.
+  // Every ending, regular or not, gives it back here, before any message about it.
+  connect(l, &TLink::transferActiveChanged, this, [this](bool active) {
+    if (active)
+      window_->setEnabled(false);
+    else
+      giveBack();
+  });
+  // The bar is full; the controller's verdict on the image is still to come.
+  connect(l, &TLink::writeBytesSent, this, [this] { progress_->closeWindow(); });
+  connect(l, &TLink::imageReceived, this, &TExchangePanel::imageRead);
+  connect(l, &TLink::saveFailed, this, [this] { error(QStringLiteral("Ошибка CRC")); });
+  connect(l, &TLink::writeIncomplete, this,
+          [this] { error(QStringLiteral("Конфигурация записана не полностью")); });
+  connect(l, &TLink::readIncomplete, this,
+          [this] { error(QStringLiteral("Конфигурация считана не полностью")); });
+
+  // Clock, key and identifiers.
+  connect(l, &TLink::dateReported, this, [this](const QString &date, const QString &time) {
+    plainBox(window_, QStringLiteral("Дата: ") + date + QStringLiteral("\r\n") +
+                       QStringLiteral("Время: ") + time);
+  });
+  connect(l, &TLink::masterKeyRead, this, [this](const QString &key) { c_.key->setText(key); });
+  connect(l, &TLink::sensorIdRead, this, [this](int n, const QString &id) {
+    if (n >= 1 && n <= 8) c_.ids[std::size_t(n - 1)]->setText(id);
+  });
+
+  // A refused write is reported after the window was given back, perhaps during the next
+  // transfer: the report never touches the window's state.
+  connect(l, &TLink::watchdogExpired, this, [this](::WatchdogReason reason) {
+    switch (reason) {
+      case ::WatchdogReason::NoReply:
+        error(QStringLiteral("Контроллер не ответил"));
+        break;
+      case ::WatchdogReason::TransferStalled:
+        error(QStringLiteral("Ошибка передачи"));
+        break;
+      case ::WatchdogReason::SaveUnconfirmed:
+        error(QStringLiteral("Ошибка сохранения"));
+        break;
+      default:
+        break;   // the state window's
+    }
+  });
+  connect(l, &TLink::exchangeFailed, this, [this](const QString &detail) {
+    error(QStringLiteral("Ошибка передачи"), detail);
+  });
+  connect(l, &TLink::portLost, this, [this](const QString &reason) {
+    setCommandsEnabled(false);
+    c_.status->setText(kPortLost);
+    error(kPortLost, reason);
+  });
+}
+
+void TExchangePanel::giveBack() {
+  progress_->closeWindow();
+  window_->setEnabled(true);
+  window_->show();
+  window_->repaint();
+}
+
+void TExchangePanel::error(const QString &text, const QString &detail) { errorBox(window_, text, detail); }
+
+void TExchangePanel::scan() {
+  c_.status->setText(kSearching);
+  c_.version->clear();
+  c_.menu->setEnabled(false);
+  QComboBox *picker = c_.picker;
+  picker->clear();
+  const QList<TPortEntry> ports = link_->ports();
+  for (const TPortEntry &p : ports) {
+    picker->addItem(p.name, p.device);
+    picker->setItemData(picker->count() - 1, PortNames::tooltipFor(p), Qt::ToolTipRole);
+  }
+  if (ports.isEmpty()) {
+    picker->setCurrentIndex(-1);
+    picker->setEditText(kNoPorts);
+  } else {
+    picker->setCurrentIndex(0);
+    picker->setEditText(picker->itemText(0));
+  }
+  open(&ports);
+  link_->listen();
+}
+
+void TExchangePanel::pick() { open(nullptr); }
+
+// With `scanned`, the list scan() has just made rather than a second scan of the system.
+void TExchangePanel::open(const QList<TPortEntry> *scanned) {
+  c_.status->clear();
+  c_.version->clear();
+  const QString text = c_.picker->currentText();
+  if (text == kNoPorts) {
+    c_.status->setText(QStringLiteral("Нет свободных портов в системе"));
+    return;
+  }
+  c_.status->setText(kSearching);
+
+  QString reason;
+  int number = 0;
+  bool opened = false;
+  if (!PortNames::portNumberFromText(text, &number)) {
+    if (link_->portOpen()) link_->closePort();
+    reason = QStringLiteral("«%1» не содержит номера порта").arg(text);
+  } else {
+    opened = scanned ? link_->openPort(number, *scanned, &reason) : link_->openPort(number, &reason);
+  }
+  if (!opened) {
+    // State first: the box runs a nested event loop and the link must look closed meanwhile.
+    c_.status->setText(kOpenError);
+    setCommandsEnabled(false);
+    c_.picker->setToolTip(QString());
+    errorBox(window_, kOpenError, reason);
+    return;
+  }
+  c_.picker->setToolTip(link_->portDevice());
+  c_.status->setText(kSearching);
+  setCommandsEnabled(false);
+}
+
+void TExchangePanel::goodbye() { link_->sayGoodbye(); }
+
+void TExchangePanel::write(const ConfigImageBytes &image) {
+  link_->startWrite(image);
+  if (!link_->transferActive()) giveBack();   // it did not start, or ended at once
+}
+
+void TExchangePanel::read() {
+  window_->setEnabled(false);
+  link_->startRead();
+  if (!link_->transferActive()) giveBack();
+}
+
+void TExchangePanel::setClock() { link_->setControllerClock(); }
+void TExchangePanel::readKey() { link_->readMasterKey(); }
+void TExchangePanel::readIds() { link_->readSensorIds(); }
