@@ -123,6 +123,27 @@ private slots:
     QTRY_COMPARE_WITH_TIMEOUT(b.count("checksum good"), 1, 3000);
   }
 
+  // On a terminal the bar shows the bytes and the time left, and is wiped before the result.
+  void progressBarOnATerminal() {
+    Sim sim;
+    QVERIFY(sim.start(46));
+    SilentPty terminal;
+    QVERIFY(terminal.open());
+    QProcess p;
+    p.setStandardErrorFile(terminal.device);
+    p.start(cliBinary(), {QStringLiteral("write"), QStringLiteral("--port"), QStringLiteral("COM46"), config,
+                          QStringLiteral("--verify")});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    ::fcntl(terminal.master, F_SETFL, O_NONBLOCK);
+    QByteArray shown;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(terminal.master, buf, sizeof buf)) > 0;) shown.append(buf, int(n));
+    const QString text = QString::fromUtf8(shown);
+    QVERIFY2(text.contains(QStringLiteral("/8246 байт, осталось ")), qPrintable(text));
+    QVERIFY2(text.endsWith(QStringLiteral("\r\033[K")), qPrintable(text));
+  }
+
   void infoAndTime() {
     Sim sim;
     QVERIFY(sim.start(45, {QStringLiteral("--tm-key"), QStringLiteral("0A0000AABBCCDDEE")}));
