@@ -25,6 +25,8 @@ constexpr int kImageBytes = int(kConfigImageSize);
 constexpr int kBytesPerStep = 39;
 // Replies that bring several lines (the sensor ids) have no watchdog after their first line.
 constexpr int kLineReplyGuardMs = 10000;
+// Quiet on the line after the handshake before the first command.
+constexpr int kSettleMs = 300;
 
 struct PortSpec {
   QString shown;    // as the operator wrote it
@@ -102,11 +104,22 @@ public:
 private:
   void connectLink() {
     TLink *l = &link_;
+    // Announcements queued in the line while nobody listened are each answered, and each
+    // brings a "Ver." line back; a command sent among them would meet a handshake reply in its
+    // echo wait. The first command goes out once the line has been quiet for a moment.
+    settle_.setSingleShot(true);
+    settle_.setInterval(kSettleMs);
+    connect(&settle_, &QTimer::timeout, this, [this] {
+      if (step_ == Step::Connect) advance();
+    });
     connect(l, &TLink::connected, this, [this](const QString &version) {
       if (step_ != Step::Connect) return;
       wait_.stop();
       version_ = version.trimmed();
-      later();
+      settle_.start();
+    });
+    connect(l, &TLink::lineShown, this, [this] {
+      if (step_ == Step::Connect && settle_.isActive()) settle_.start();
     });
     connect(l, &TLink::transferProgress, this,
             [this](int position) { current_ = std::min(kImageBytes, position * kBytesPerStep); });
@@ -243,6 +256,7 @@ private:
     if (ended_) return;
     ended_ = true;
     wait_.stop();
+    settle_.stop();
     step_ = Step::Done;
     code_ = code;
     result_ = result;
@@ -255,6 +269,7 @@ private:
   const Plan &plan_;
   TLink link_;
   QTimer wait_;
+  QTimer settle_;
   QElapsedTimer clock_;
   Step step_ = Step::Connect;
   bool refused_ = false;
