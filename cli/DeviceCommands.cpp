@@ -237,7 +237,7 @@ private:
       }
       details_ = differences(plan_.image, image);
       if (!checksumMatches(image)) details_.prepend(QStringLiteral("контрольная сумма считанной конфигурации неверна"));
-      finish(kMismatch, QStringLiteral("проверка не совпала: %1 различий").arg(details_.size()));
+      finish(kMismatch, QStringLiteral("проверка не совпала, различий: %1").arg(details_.size()));
       return;
     }
     // A configuration the window would refuse to open is not kept as if it were good.
