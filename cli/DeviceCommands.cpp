@@ -26,7 +26,7 @@ constexpr int kBytesPerStep = 39;
 // Replies that bring several lines (the sensor ids) have no watchdog after their first line.
 constexpr int kLineReplyGuardMs = 10000;
 // Quiet on the line after the handshake before the first command.
-constexpr int kSettleMs = 300;
+constexpr int kSettleMs = 150;
 
 struct PortSpec {
   QString shown;    // as the operator wrote it
