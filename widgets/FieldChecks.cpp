@@ -1,30 +1,22 @@
 #include "widgets/FieldChecks.h"
 
+#include "image/TextRules.h"
+
 namespace fieldcheck {
 
 namespace {
 
-// Only ASCII digits count: QChar::isDigit() would also pass other scripts' digits, which the
-// controller's single-byte texts cannot carry.
-bool asciiDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
-
 template <typename Allowed>
 Result cutAtFirstRefused(const QString &text, Allowed allowed) {
-  for (qsizetype i = 0; i < text.size(); ++i)
-    if (!allowed(text.at(i))) return {text.left(i), true};
-  return {text, false};
+  const qsizetype i = textrules::firstRefused(text, allowed);
+  if (i < 0) return {text, false};
+  return {text.left(i), true};
 }
 
 }  // namespace
 
-Result phone(const QString &text) {
-  return cutAtFirstRefused(text, [](QChar c) { return asciiDigit(c) || c == QLatin1Char('+'); });
-}
+Result phone(const QString &text) { return cutAtFirstRefused(text, textrules::phoneChar); }
 
-Result threshold(const QString &text) {
-  return cutAtFirstRefused(text, [](QChar c) {
-    return asciiDigit(c) || c == QLatin1Char(',') || c == QLatin1Char('-');
-  });
-}
+Result threshold(const QString &text) { return cutAtFirstRefused(text, textrules::thresholdChar); }
 
 }  // namespace fieldcheck

@@ -190,6 +190,7 @@ const FaultName kFaultNames[] = {
     {"stray-before-ack", Fault::StrayBeforeAck, "K?T", "send T (default ?) before acknowledging SAVE byte K"},
     {"stray-in-load", Fault::StrayInLoad, "K?T", "send T (default ?) after LOAD image byte K"},
     {"double-ack", Fault::DoubleAck, "K", "acknowledge SAVE image byte K twice"},
+    {"store-changed", Fault::StoreChanged, "K", "confirm a good SAVE but store image byte K changed"},
     {"vanish", Fault::Vanish, "C?K",
      "vanish on the line C; with K: on SAVE image byte K,\n"
      "                           or after K LOAD image bytes"},
@@ -775,7 +776,17 @@ void ControllerCore::finishSave(double t) {
   log(format("SAVE: %zu bytes in %.0f ms, checksum %s", saveCount_, t - saveStart_, good ? "good" : "wrong"));
   const bool accept = good && !faulty(Fault::Err2, "SAVE");
   // Kept only when confirmed: a device that says nothing cannot be trusted to have stored it.
-  if (accept && lineLimit("SAVE") > 1) image_ = received_;
+  if (accept && lineLimit("SAVE") > 1) {
+    image_ = received_;
+    const long k = position(Fault::StoreChanged, "SAVE");
+    if (k >= 0 && static_cast<std::size_t>(k) + 1 < sim::kImageSize) {
+      // The checksum still matches: only a byte-for-byte read-back can tell.
+      image_[static_cast<std::size_t>(k)] ^= 0x01;
+      image_[sim::kImageSize - 1] = static_cast<std::uint8_t>(image_[sim::kImageSize - 1] +
+          (image_[static_cast<std::size_t>(k)] & 0x01 ? 1 : -1));
+      log(format("SAVE: byte %ld stored changed", k));
+    }
+  }
   reply("SAVE", {{accept ? "SAVE_OK" : "ERR2", true}}, t, 1, true);
   enter(State::Connected, t);
 }

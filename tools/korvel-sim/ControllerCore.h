@@ -50,6 +50,8 @@ enum class Fault {
   StrayBeforeAck,  // at=K, text (default "?"): sent before the acknowledgement of SAVE byte K
   StrayInLoad,     // at=K, text (default "?"): sent after LOAD image byte K
   DoubleAck,       // at=K: SAVE image byte K acknowledged twice
+  StoreChanged,    // at=K: a good SAVE is confirmed but stored with image byte K changed (and the
+                   // checksum made to match), as a failing memory cell would
   Vanish,          // command: the device goes away on that line; with at=K, for SAVE on the
                    // arrival of image byte K (unacknowledged), for LOAD after K image bytes
 };

@@ -1,0 +1,33 @@
+// quorlan-cli: the configurator's files and exchanges without a window.
+#include <QCoreApplication>
+
+#include "DeviceCommands.h"
+#include "FileCommands.h"
+#include "Help.h"
+#include "Output.h"
+
+int main(int argc, char **argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("quorlan-cli"));
+  QStringList args = QCoreApplication::arguments().mid(1);
+  if (args.isEmpty()) {
+    cli::out(cli::programHelp());
+    return cli::kBadInput;
+  }
+  const QString command = args.takeFirst();
+  if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
+      command == QLatin1String("help")) {
+    cli::out(args.isEmpty() || cli::commandHelp(args[0]).isEmpty() ? cli::programHelp()
+                                                                  : cli::commandHelp(args[0]));
+    return cli::kOk;
+  }
+  if (command == QLatin1String("check")) return cli::checkCommand(args);
+  if (command == QLatin1String("dump")) return cli::dumpCommand(args);
+  if (command == QLatin1String("diff")) return cli::diffCommand(args);
+  if (command == QLatin1String("set")) return cli::setCommand(args);
+  if (command == QLatin1String("read") || command == QLatin1String("write") ||
+      command == QLatin1String("time") || command == QLatin1String("info"))
+    return cli::deviceCommand(command, args);
+  cli::errLine(QStringLiteral("неизвестная команда \"%1\"; список: quorlan-cli --help").arg(command));
+  return cli::kBadInput;
+}

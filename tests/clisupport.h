@@ -1,0 +1,46 @@
+#pragma once
+// Runs quorlan-cli as a script would: arguments in, exit code, stdout and stderr out.
+
+#include <QtTest>
+
+#include <QProcess>
+
+#include "image/ConfigCodec.h"
+#include "image/ConfigFile.h"
+
+namespace {
+
+QString cliBinary() {
+  const QString env = qEnvironmentVariable("QUORLAN_CLI");
+  if (!env.isEmpty()) return env;
+  return QCoreApplication::applicationDirPath() + QStringLiteral("/../quorlan-cli");
+}
+
+struct CliRun {
+  int code = -1;
+  QString out, err;
+};
+
+CliRun runCli(const QStringList &args, int timeoutMs = 30000) {
+  QProcess p;
+  p.start(cliBinary(), args);
+  CliRun r;
+  if (!p.waitForFinished(timeoutMs)) {
+    p.kill();
+    p.waitForFinished();
+    r.err = QStringLiteral("timed out");
+    return r;
+  }
+  r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  r.out = QString::fromUtf8(p.readAllStandardOutput());
+  r.err = QString::fromUtf8(p.readAllStandardError());
+  return r;
+}
+
+bool saveValue(const QString &path, const ConfigValue &v) {
+  ConfigImageBytes image{};
+  if (encodeImage(v, image)) return false;
+  return writeConfigFile(path, image);
+}
+
+}  // namespace

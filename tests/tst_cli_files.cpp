@@ -1,0 +1,276 @@
+// quorlan-cli on configuration files: check, dump, diff and set as a script sees them.
+#include <QtTest>
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include "clisupport.h"
+#include "image/FieldNames.h"
+#include "image/ReactionTrees.h"
+
+namespace {
+
+// A configuration with something set on every page.
+ConfigValue sample() {
+  ConfigValue v = ConfigValue::startup();
+  v.texts[1] = QStringLiteral("Склад 7");
+  v.texts[3] = QStringLiteral("+79161234567");
+  v.texts[11] = QStringLiteral("+79990000001");
+  v.spins[1] = 3;
+  v.spins[68] = -250;
+  v.checks[8] = true;
+  v.checks[5] = true;
+  v.modeBySms = 1;
+  v.texts[22] = QStringLiteral("атм");
+  // Input 1, closing: relay 2 on, slot 1 subscriber 1, slot 2 the dispatcher.
+  v.setCaption(1, trees::kContactEvents[0].relays + 1, trees::relayStateCaption(2, trees::kSwitchOn));
+  v.setCaption(1, trees::kContactEvents[0].phoneSlots, trees::subscriberSlotCaption(v.texts[3], 1));
+  v.setCaption(1, trees::kContactEvents[0].phoneSlots + 1, trees::dispatcherSlotCaption(v.texts[11]));
+  v.setCaption(2, trees::kUpperThreshold, trees::thresholdCaption(QStringLiteral("12,5")));
+  v.setCaption(1, trees::kContactEvents[1].message, QStringLiteral("Дверь\\открыта"));
+  return v;
+}
+
+QMap<QString, QString> parseDump(const QString &text) {
+  QMap<QString, QString> m;
+  for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    const qsizetype at = line.indexOf(QStringLiteral(" = "));
+    m.insert(line.left(at), line.mid(at + 3));
+  }
+  return m;
+}
+
+}  // namespace
+
+class TestCliFiles : public QObject {
+  Q_OBJECT
+  QTemporaryDir dir;
+  QString startup, changed, changedDump, setAll;
+  CliRun refusedAll;
+
+  // Row tables are run as one command each, as a production line would: every row checks its
+  // own part of the outcome.
+  static QList<QPair<QString, QString>> changes() {
+    return {
+        {"Общие установки › Название объекта (ID)", "Цех 12"},
+        {"Общие установки › Разрешенные номера › Абонент 8", "+79001112233"},
+        {"Общие установки › Частота/период создания архивов (мин.)", "254"},
+        {"Настройка датчиков › Аналоговые (АЦП) › Вход 8 › Диапазон измерений датчика › min", "-9999"},
+        {"Настройка датчиков › Задержки › Задержки реле › Длительность включения реле (1 ед.=1сек) › Реле 3", "7"},
+        {"Режим охраны › Снимаемые с охраны входы › аналоговые входы › 3", "да"},
+        {"Режим охраны › Смена режимов по электронному ключу TM", "Запрещена"},
+        {"Общие установки › Номер SMS центра", "+79262909090"},
+        {"Настройка датчиков › Аналоговые (АЦП) › АЦП 8 › Норма › Реле › 8", "Выключить"},
+        {"Настройка датчиков › Параметрические (mLan) › Датчик 3 › Норма › Телефоны › 9", "аб.1"},
+        {"Настройка датчиков › Контактные › Вход 1 › Замыкание › Телефоны › 1", "Нет"},
+        {"Настройка датчиков › Контактные › ОХРАНА › Снятие › Сообщение", "Снято с охраны, объект 7"},
+        {"Настройка датчиков › Аналоговые (АЦП) › АЦП 4 › Ниже MIN порога › Порог", "-8,25"},
+        {"Настройка датчиков › Параметрические (mLan) › Датчик 2 › Выше MAX порога › Порог", "25,5"},
+        {"Настройка датчиков › Параметрические (mLan) › Идентификаторы датчиков › 4", "28FF0D7E61160390"},
+        {"Режим охраны › Мастер ключ", "0A00001B2C3D4E5F"},
+    };
+  }
+  static QList<QPair<QString, QString>> refusals() {
+    return {
+        {"Общие установки › Разрешенные номера › Абонент 2=+7916x", "недопустимый символ \"x\""},
+        {"Общие установки › Разрешенные номера › Абонент 3=+7916123456789012", "не более 16"},
+        {"Общие установки › Название объекта (ID)=Склад 12345", "не более 8"},
+        {"Общие установки › Пароль доступа=пароль★", "кодировке"},
+        {"Общие установки › Частота/период создания архивов (мин.)=255", "от 0 до 254"},
+        {"Настройка датчиков › Задержки › Задержки реле › Длительность включения реле (1 ед.=1сек) › Реле 3=5с", "от 0 до 255"},
+        {"Общие установки › Возможность передачи данных по каналу CSD=yes", "\"да\" или \"нет\""},
+        {"Режим охраны › Смена режимов по SMS=Нет", "Разрешена"},
+        {"Настройка датчиков › Контактные › Вход 2 › Замыкание › Реле › 1=Вкл", "Включить"},
+        {"Настройка датчиков › Контактные › Вход 2 › Замыкание › Телефоны › 1=аб.5", "абонента 5 не задан"},
+        {"Настройка датчиков › Аналоговые (АЦП) › АЦП 1 › Норма › Сообщение=" + QString(33, QLatin1Char('x')), "не более 32"},
+        {"Настройка датчиков › Аналоговые (АЦП) › АЦП 1 › Выше MAX порога › Порог=4.5", "недопустимый символ \".\""},
+        {"Настройка датчиков › Аналоговые (АЦП) › АЦП 2 › Выше MAX порога › Порог=1,2,3", "не число"},
+        {"Настройка датчиков › Параметрические (mLan) › Датчик 1 › Выше MAX порога › Порог=12,25", "не более 4"},
+        {"Настройка датчиков › Параметрические (mLan) › Идентификаторы датчиков › 1=28FF", "ровно 16"},
+        {"Общие установки › Нет такого=1", "нет настройки \"Общие установки › Нет такого\""},
+        {"Общие установки › Пароль доступа=a\\q", "неверная запись"},
+    };
+  }
+
+  QString path(const QString &name) const { return dir.filePath(name); }
+
+private slots:
+  void initTestCase() {
+    QVERIFY(dir.isValid());
+    startup = path(QStringLiteral("startup.cfg"));
+    changed = path(QStringLiteral("changed.cfg"));
+    QVERIFY(saveValue(startup, ConfigValue::startup()));
+    QVERIFY(saveValue(changed, sample()));
+    const CliRun dump = runCli({QStringLiteral("dump"), changed});
+    QCOMPARE(dump.code, 0);
+    changedDump = dump.out;
+
+    setAll = path(QStringLiteral("set.cfg"));
+    QStringList args{QStringLiteral("set"), changed};
+    for (const auto &[name, value] : changes()) args << name + QLatin1Char('=') + value;
+    const CliRun set = runCli(args + QStringList{QStringLiteral("-o"), setAll});
+    QVERIFY2(set.code == 0, qPrintable(set.err));
+
+    args = QStringList{QStringLiteral("set"), changed, QStringLiteral("Общие установки › Пароль доступа=1234")};
+    for (const auto &[assignment, why] : refusals()) args << assignment;
+    refusedAll = runCli(args + QStringList{QStringLiteral("-o"), path(QStringLiteral("refused.cfg"))});
+  }
+
+  void dumpShowsValuesAsTheWindowDoes_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("text") << "Общие установки › Название объекта (ID)" << "Склад 7";
+    QTest::newRow("spin") << "Общие установки › Количество попыток отправки сообщения" << "3";
+    QTest::newRow("negative") << "Настройка датчиков › Аналоговые (АЦП) › Вход 1 › Диапазон измерений датчика › max" << "-250";
+    QTest::newRow("check on") << "Общие установки › Возможность передачи данных по каналу CSD" << "да";
+    QTest::newRow("check off") << "Общие установки › Время отправки статуса › 00:00 Часов" << "нет";
+    QTest::newRow("check hour") << "Общие установки › Время отправки статуса › 06:00 Часов" << "да";
+    QTest::newRow("radio") << "Режим охраны › Смена режимов по SMS" << "Запрещена";
+    QTest::newRow("radio default") << "Режим охраны › Смена режимов по электронному ключу TM" << "Разрешена";
+    QTest::newRow("units") << "Настройка датчиков › Аналоговые (АЦП) › Вход 2 › Единицы измерения датчика" << "атм";
+    QTest::newRow("relay") << "Настройка датчиков › Контактные › Вход 1 › Замыкание › Реле › 2" << "Включить";
+    QTest::newRow("relay untouched") << "Настройка датчиков › Контактные › Вход 1 › Замыкание › Реле › 1" << "Не изменять";
+    QTest::newRow("slot") << "Настройка датчиков › Контактные › Вход 1 › Замыкание › Телефоны › 1" << "+79161234567 (аб.1)";
+    QTest::newRow("dispatcher") << "Настройка датчиков › Контактные › Вход 1 › Замыкание › Телефоны › 2" << "+79990000001 (Д.Ц.)";
+    QTest::newRow("empty slot") << "Настройка датчиков › Контактные › Вход 1 › Замыкание › Телефоны › 3" << "Нет";
+    QTest::newRow("threshold") << "Настройка датчиков › Аналоговые (АЦП) › АЦП 1 › Выше MAX порога › Порог" << "12,5";
+    QTest::newRow("sensor threshold") << "Настройка датчиков › Параметрические (mLan) › Датчик 1 › Ниже MIN порога › Порог" << "00";
+    QTest::newRow("escaped") << "Настройка датчиков › Контактные › Вход 1 › Размыкание › Сообщение" << "Дверь\\\\открыта";
+    QTest::newRow("mains") << "Настройка датчиков › Контактные › Сеть 220 В › Пропадание › Сообщение" << "Контроль питания:Нет";
+  }
+  void dumpShowsValuesAsTheWindowDoes() {
+    QFETCH(QString, name);
+    QFETCH(QString, value);
+    const auto values = parseDump(changedDump);
+    QVERIFY2(values.contains(name), qPrintable(name));
+    QCOMPARE(values.value(name), value);
+  }
+
+  void jsonHoldsTheSameAsText() {
+    const CliRun json = runCli({QStringLiteral("dump"), changed, QStringLiteral("--json")});
+    QCOMPARE(json.code, 0);
+    QJsonParseError error;
+    const QJsonObject o = QJsonDocument::fromJson(json.out.toUtf8(), &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    const auto values = parseDump(changedDump);
+    QCOMPARE(qsizetype(o.size()), qsizetype(fieldnames::allFields().size()));
+    QCOMPARE(qsizetype(values.size()), qsizetype(o.size()));
+    for (auto it = values.begin(); it != values.end(); ++it) QCOMPARE(o.value(it.key()).toString(), it.value());
+  }
+
+  // Every name dump prints goes back through set with its own value, and nothing changes.
+  void everyDumpedNameIsAcceptedBySet() {
+    QStringList args{QStringLiteral("set"), changed};
+    for (const QString &line : changedDump.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) args << line;
+    QCOMPARE(args.size() - 2, qsizetype(fieldnames::allFields().size()));
+    const QString out = path(QStringLiteral("same.cfg"));
+    args << QStringLiteral("-o") << out;
+    const CliRun set = runCli(args);
+    QVERIFY2(set.code == 0, qPrintable(set.err));
+    QCOMPARE(runCli({QStringLiteral("dump"), out}).out, changedDump);
+    QCOMPARE(runCli({QStringLiteral("diff"), changed, out}).out, QString());
+  }
+
+  void setChangesWhatItIsTold_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+    for (const auto &[name, value] : changes()) QTest::newRow(qPrintable(name.section(QStringLiteral(" › "), -2))) << name << value;
+  }
+  void setChangesWhatItIsTold() {
+    QFETCH(QString, name);
+    QFETCH(QString, value);
+    ConfigImageBytes image{};
+    QVERIFY(readConfigFile(setAll, image));
+    ConfigValue v = ConfigValue::startup();
+    QVERIFY(decodeImage(image, v));
+    const fieldnames::Field *f = fieldnames::fieldByName(name);
+    QVERIFY(f);
+    const QString shown = value == QStringLiteral("аб.1") ? QStringLiteral("+79161234567 (аб.1)") : value;
+    QCOMPARE(fieldnames::valueText(*f, v), shown);
+  }
+
+  // diff lists exactly the changed settings, each with both values.
+  void diffListsOnlyWhatDiffers() {
+    const CliRun diff = runCli({QStringLiteral("diff"), changed, setAll});
+    QCOMPARE(diff.code, 0);
+    const QStringList lines = diff.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), changes().size());
+    const auto before = parseDump(changedDump);
+    for (const auto &[name, value] : changes()) {
+      const QString prefix = name + QStringLiteral(" = ") + before.value(name) + QStringLiteral(" → ");
+      QVERIFY2(std::any_of(lines.begin(), lines.end(), [&](const QString &l) { return l.startsWith(prefix); }),
+               qPrintable(prefix));
+    }
+    QCOMPARE(runCli({QStringLiteral("diff"), changed, changed}).out, QString());
+  }
+
+  void refusedValueIsNamed_data() {
+    QTest::addColumn<QString>("why");
+    for (const auto &[assignment, why] : refusals()) QTest::newRow(qPrintable(assignment.left(assignment.indexOf(QLatin1Char('='))).section(QStringLiteral(" › "), -2))) << why;
+  }
+  void refusedValueIsNamed() {
+    QFETCH(QString, why);
+    QVERIFY2(refusedAll.err.contains(why), qPrintable(refusedAll.err));
+  }
+  // A good change next to the refused ones is not written either.
+  void refusedValueWritesNothing() {
+    QCOMPARE(refusedAll.code, 2);
+    QVERIFY(refusedAll.err.contains(QStringLiteral("ничего не записано")));
+    QVERIFY(!QFile::exists(path(QStringLiteral("refused.cfg"))));
+  }
+
+  void badFilesAreNamed_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("why");
+    QFile f(startup);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray good = f.readAll();
+    QByteArray wrongSum = good;
+    wrongSum[100] = char(wrongSum[100] + 1);
+    QTest::newRow("wrong checksum") << wrongSum << "неверная контрольная сумма";
+    QTest::newRow("short") << good.left(4000) << "размер 4000 байт";
+    QTest::newRow("long") << good + "x" << "размер 4124 байт";
+    QTest::newRow("empty") << QByteArray() << "размер 0 байт";
+  }
+  void badFilesAreNamed() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, why);
+    const QString bad = path(QStringLiteral("bad.cfg"));
+    QFile f(bad);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+    f.close();
+    const QString out = path(QStringLiteral("from-bad.cfg"));
+    QList<QStringList> commands{{QStringLiteral("check"), bad}};
+    if (QByteArray(QTest::currentDataTag()) == "wrong checksum")
+      commands += {{QStringLiteral("dump"), bad}, {QStringLiteral("diff"), startup, bad},
+                   {QStringLiteral("set"), bad, QStringLiteral("Общие установки › Пароль доступа=1"), QStringLiteral("-o"), out}};
+    for (const QStringList &args : commands) {
+      const CliRun r = runCli(args);
+      QCOMPARE(r.code, 2);
+      QVERIFY2(r.err.contains(why), qPrintable(r.err));
+      QVERIFY(r.out.isEmpty());
+    }
+    QVERIFY(!QFile::exists(out));
+  }
+  void goodFilePassesCheck() { QCOMPARE(runCli({QStringLiteral("check"), startup}).code, 0); }
+
+  void argumentsAndHelp() {
+    QCOMPARE(runCli({}).code, 2);
+    QCOMPARE(runCli({QStringLiteral("frobnicate")}).code, 2);
+    QCOMPARE(runCli({QStringLiteral("dump")}).code, 2);
+    QCOMPARE(runCli({QStringLiteral("dump"), startup, QStringLiteral("--xml")}).code, 2);
+    QCOMPARE(runCli({QStringLiteral("set"), startup, QStringLiteral("Общие установки › Пароль доступа=1")}).code, 2);
+    for (const char *c : {"check", "dump", "diff", "set", "read", "write", "time", "info"}) {
+      const CliRun r = runCli({QString::fromLatin1(c), QStringLiteral("--help")});
+      QCOMPARE(r.code, 0);
+      QVERIFY2(r.out.startsWith(QStringLiteral("Использование: quorlan-cli ") + QLatin1String(c)), c);
+    }
+    QVERIFY(runCli({QStringLiteral("--help")}).out.contains(QStringLiteral("Коды завершения")));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestCliFiles)
+#include "tst_cli_files.moc"
