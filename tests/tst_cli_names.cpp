@@ -14,7 +14,8 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
-#include "editor/EditorWidgets.h"
+#include "widgets/EditorWidgets.h"
+#include "editor/TreePanel.h"
 #include "editor/Unit1.h"
 #include "image/FieldNames.h"
 #include "testsupport.h"
@@ -164,10 +165,10 @@ private slots:
     for (const Field &f : fieldnames::allFields()) {
       if (f.node < 0) continue;
       ++settings[f.number];
-      QTreeWidget *tree = w->tree(f.number);
+      QTreeWidget *tree = w->Trees->tree(f.number);
       QVERIFY(tree);
       QCOMPARE(tabsAbove(tree), f.tabs);
-      QTreeWidgetItem *node = w->treeNode(f.number, f.node);
+      QTreeWidgetItem *node = w->Trees->node(f.number, f.node);
       QVERIFY2(node, qPrintable(f.name));
       QStringList above;
       for (QTreeWidgetItem *p = node->parent(); p; p = p->parent()) above.prepend(p->text(0));
