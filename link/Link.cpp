@@ -288,12 +288,14 @@ void TLink::ApdDataPacket1StringPacket(const QByteArray &line) {
   // Held while a message box was open and delivered after the device went: nobody is there to
   // answer, and the loss has been reported once already.
   if (!portOpen_) return;
+  // Announcements queued before the handshake can still come in once a transfer has started;
+  // an answer then would go into the image the controller is taking.
   if (line == "ATI\r\n") {
-    send("PC\r\n");
+    if (!transferActive()) send("PC\r\n");
     return;
   }
   if (line.startsWith("Ver.")) {
-    handshake(line);
+    if (!transferActive()) handshake(line);
     return;
   }
   if (ownedByEarlierTransfer(line)) return;

@@ -56,6 +56,7 @@ private slots:
   void unusualEndings();
   void commandsInTheTailOfAWrite();
   void commandAfterTwoQuietMinutes();
+  void announcementsDuringATransferGoUnanswered();
 };
 
 void TstProtocol::handshakeAndLaterVersionLines() {
@@ -501,6 +502,24 @@ void TstProtocol::commandsInTheTailOfAWrite() {
     rig.advance(100);
     QCOMPARE(out.seen, (QStringList{"on", "echo", "off", "watchdog 3", "key"}));
   }
+}
+
+void TstProtocol::announcementsDuringATransferGoUnanswered() {
+  // Announcements queued before the handshake arrive after the write's command: an answer
+  // would land in the image the controller takes.
+  FakeRig rig(faults({"echo-delay:50"}));
+  QVERIFY(rig.connect());
+  QSignalSpy confirmed(&rig.link, &TLink::saveConfirmed), connected(&rig.link, &TLink::connected);
+  rig.takeWritten();
+  rig.link.startWrite(patternImage(4));
+  rig.link.ApdDataPacket1StringPacket("ATI\r\n");
+  rig.link.ApdDataPacket1StringPacket("Ver.2.10\r\n");
+  rig.advance(20000);
+  QCOMPARE(rig.takeWritten(), "SAVE\r\n" + bytesOf(patternImage(4)) + QByteArray(1, '\0'));
+  QCOMPARE(confirmed.size(), 1);
+  QCOMPARE(connected.size(), 0);
+  rig.link.ApdDataPacket1StringPacket("ATI\r\n");   // answered again once the write is over
+  QCOMPARE(rig.takeWritten(), QByteArray("PC\r\n"));
 }
 
 void TstProtocol::commandAfterTwoQuietMinutes() {
