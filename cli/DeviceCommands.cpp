@@ -28,7 +28,7 @@ constexpr int kLineReplyGuardMs = 10000;
 // Quiet on the line after the handshake before the first command.
 constexpr int kSettleMs = 150;
 
-struct PortSpec {
+struct PortChoice {
   QString shown;    // as the operator wrote it
   QString device;   // a device path; empty for a window name
   int number = 0;   // the window's COM number
@@ -43,8 +43,8 @@ struct Plan {
   int waitMs = 10000;
 };
 
-QString perPort(const QString &pattern, const PortSpec &spec) {
-  QString name = spec.device.isEmpty() ? spec.shown : QFileInfo(spec.device).fileName();
+QString perPort(const QString &pattern, const PortChoice &choice) {
+  QString name = choice.device.isEmpty() ? choice.shown : QFileInfo(choice.device).fileName();
   return QString(pattern).replace(QStringLiteral("{port}"), name);
 }
 
@@ -52,7 +52,7 @@ class PortJob : public QObject {
 public:
   enum class Step { Connect, Backup, Write, Verify, Read, Time, Key, Ids, Done };
 
-  PortJob(PortSpec spec, const Plan &plan) : spec_(std::move(spec)), plan_(plan) {
+  PortJob(PortChoice choice, const Plan &plan) : choice_(std::move(choice)), plan_(plan) {
     wait_.setSingleShot(true);
     connect(&wait_, &QTimer::timeout, this, [this] {
       if (step_ == Step::Connect)
@@ -64,7 +64,7 @@ public:
     connectLink();
   }
 
-  const PortSpec &spec() const { return spec_; }
+  const PortChoice &choice() const { return choice_; }
   int code() const { return code_; }
   QString result() const { return result_; }
   qint64 elapsedMs() const { return elapsed_; }
@@ -83,10 +83,10 @@ public:
   void start() {
     clock_.start();
     link_.startRearmTick();
-    int number = spec_.number;
-    if (!spec_.device.isEmpty()) {
+    int number = choice_.number;
+    if (!choice_.device.isEmpty()) {
       // A device path is offered to the link as the one port there is.
-      const QString device = spec_.device;
+      const QString device = choice_.device;
       link_.setPortLister([device] {
         return QList<TPortEntry>{TPortEntry{QStringLiteral("COM1"), device, QString(), 1}};
       });
@@ -220,7 +220,7 @@ private:
   }
 
   bool save(const QString &pattern, const ConfigImageBytes &image) {
-    const QString path = perPort(pattern, spec_);
+    const QString path = perPort(pattern, choice_);
     ConfigFileError error;
     if (writeConfigFile(path, image, &error)) return true;
     fail(kBadInput, error.what + (error.reason.isEmpty() ? QString() : QStringLiteral(": ") + error.reason));
@@ -246,7 +246,7 @@ private:
       return;
     }
     if (!save(step_ == Step::Backup ? plan_.backup : plan_.output, image)) return;
-    if (step_ == Step::Backup) details_ << QStringLiteral("копия: ") + perPort(plan_.backup, spec_);
+    if (step_ == Step::Backup) details_ << QStringLiteral("копия: ") + perPort(plan_.backup, choice_);
     later();
   }
 
@@ -265,7 +265,7 @@ private:
     if (onFinished) QTimer::singleShot(0, this, onFinished);
   }
 
-  PortSpec spec_;
+  PortChoice choice_;
   const Plan &plan_;
   TLink link_;
   QTimer wait_;
@@ -285,8 +285,8 @@ public:
 };
 
 // "COM12" by the window's names, or the path of a character device.
-bool parsePort(const QString &text, PortSpec *spec, QString *why) {
-  spec->shown = text;
+bool parsePort(const QString &text, PortChoice *choice, QString *why) {
+  choice->shown = text;
   if (text.startsWith(QLatin1Char('/'))) {
     struct stat st{};
     if (::stat(QFile::encodeName(text).constData(), &st) != 0) {
@@ -297,14 +297,14 @@ bool parsePort(const QString &text, PortSpec *spec, QString *why) {
       *why = QStringLiteral("%1: не символьное устройство").arg(text);
       return false;
     }
-    spec->device = text;
+    choice->device = text;
     return true;
   }
   int number = 0;
   if (text.left(3).compare(QLatin1String("COM"), Qt::CaseInsensitive) == 0 &&
       PortNames::portNumberFromText(text, &number) && number > 0) {
-    spec->number = number;
-    spec->shown = QStringLiteral("COM%1").arg(number);
+    choice->number = number;
+    choice->shown = QStringLiteral("COM%1").arg(number);
     return true;
   }
   *why = QStringLiteral("\"%1\": порт пишется как COM<номер> или путь устройства").arg(text);
@@ -367,7 +367,7 @@ int deviceCommand(const QString &command, const QStringList &args) {
   if (helpAsked(command, args)) return kOk;
   Plan plan;
   plan.command = command;
-  QList<PortSpec> ports;
+  QList<PortChoice> ports;
   QStringList positional;
   QString output;
   for (qsizetype i = 0; i < args.size(); ++i) {
@@ -380,10 +380,10 @@ int deviceCommand(const QString &command, const QStringList &args) {
     QString v;
     if (a == QLatin1String("--port")) {
       if (!value(&v)) return usage(command, QStringLiteral("после --port нужен порт"));
-      PortSpec spec;
+      PortChoice choice;
       QString why;
-      if (!parsePort(v, &spec, &why)) return usage(command, why);
-      ports << spec;
+      if (!parsePort(v, &choice, &why)) return usage(command, why);
+      ports << choice;
     } else if (a == QLatin1String("--wait")) {
       bool ok = false;
       const double s = value(&v) ? v.replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok) : 0;
@@ -423,7 +423,7 @@ int deviceCommand(const QString &command, const QStringList &args) {
       return usage(command, QStringLiteral("при нескольких портах имя файла должно содержать {port}"));
 
   std::vector<std::unique_ptr<PortJob>> jobs;
-  for (const PortSpec &spec : ports) jobs.push_back(std::make_unique<PortJob>(spec, plan));
+  for (const PortChoice &choice : ports) jobs.push_back(std::make_unique<PortJob>(choice, plan));
   int open = int(jobs.size());
   for (auto &job : jobs)
     job->onFinished = [&open] {
@@ -437,7 +437,7 @@ int deviceCommand(const QString &command, const QStringList &args) {
   const bool several = jobs.size() > 1;
   int worst = kOk;
   for (const auto &job : jobs) {
-    const QString prefix = several ? job->spec().shown + QStringLiteral(": ") : QString();
+    const QString prefix = several ? job->choice().shown + QStringLiteral(": ") : QString();
     QStringList lines;
     if (!job->version().isEmpty() && command == QLatin1String("info"))
       lines << QStringLiteral("Версия: ") + job->version();
@@ -445,7 +445,7 @@ int deviceCommand(const QString &command, const QStringList &args) {
     for (const QString &line : lines) outLine(prefix + line);
   }
   for (const auto &job : jobs) {
-    outLine(QStringLiteral("%1: %2 (%3 с)").arg(job->spec().shown, job->result(), seconds(job->elapsedMs())));
+    outLine(QStringLiteral("%1: %2 (%3 с)").arg(job->choice().shown, job->result(), seconds(job->elapsedMs())));
     const int c = job->code();
     // A device failure says most about a batch, then a mismatch, then a file that could not be kept.
     if (c == kDeviceFailure || (c == kMismatch && worst != kDeviceFailure) || (c == kBadInput && worst == kOk))

@@ -64,9 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   options.pace = flags & 1;
   if (flags & 2) {
     const std::size_t nl = rest.find('\n');
-    const std::string_view spec = rest.substr(0, nl);
+    const std::string_view spelling = rest.substr(0, nl);
     std::string error;
-    if (auto f = korvel::parseFault(spec, &error)) options.faults.push_back(*f);
+    if (auto f = korvel::parseFault(spelling, &error)) options.faults.push_back(*f);
     else FUZZ_CHECK(!error.empty(), "a refused fault spelling has no reason");
     rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
   }

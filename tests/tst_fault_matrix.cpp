@@ -66,11 +66,11 @@ ConfigImageBytes masked(ConfigImageBytes image) {
 }
 
 // A fault as the table shows it: control characters spelled out, long texts cut.
-QString shownFault(const QString &spec) {
-  if (spec == QLatin1String("image:bad")) return QStringLiteral("serves an image with a wrong checksum");
-  QString s = spec;
+QString shownFault(const QString &spelling) {
+  if (spelling == QLatin1String("image:bad")) return QStringLiteral("serves an image with a wrong checksum");
+  QString s = spelling;
   s.replace(QStringLiteral("\r"), QStringLiteral("\\r")).replace(QStringLiteral("\n"), QStringLiteral("\\n"));
-  if (s.size() > 48) s = s.left(24) + QStringLiteral("… (%1 characters in all)").arg(spec.size());
+  if (s.size() > 48) s = s.left(24) + QStringLiteral("… (%1 characters in all)").arg(spelling.size());
   return QLatin1Char('`') + s + QLatin1Char('`');
 }
 
@@ -126,12 +126,12 @@ QString g_controller, g_sees;
 
 korvel::Options optionsFor(const QStringList &faults, QString *error) {
   korvel::Options o;
-  for (const QString &spec : faults) {
-    if (spec.startsWith(QLatin1String("image:"))) continue;   // the served image, not a fault
+  for (const QString &spelling : faults) {
+    if (spelling.startsWith(QLatin1String("image:"))) continue;   // the served image, not a fault
     std::string why;
-    const auto f = korvel::parseFault(spec.toStdString(), &why);
+    const auto f = korvel::parseFault(spelling.toStdString(), &why);
     if (!f) {
-      *error = spec + QStringLiteral(": ") + QString::fromStdString(why);
+      *error = spelling + QStringLiteral(": ") + QString::fromStdString(why);
       continue;
     }
     o.faults.push_back(*f);
