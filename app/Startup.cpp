@@ -12,6 +12,10 @@
 #include "state/Unit6.h"
 #include "widgets/Unit5.h"
 
+namespace {
+TLink *theLink = nullptr;   // the one link to the controller, shared by both windows
+}
+
 void createWindows() {
   // The splash goes up before anything else is built, and is painted at once; it is gone
   // once the main window stands.
@@ -20,14 +24,15 @@ void createWindows() {
   Form4->repaint();
   QApplication::processEvents();
 
+  theLink = new TLink;
   Progress = new TProgress;
-  Quorlan = new TQuorlan(nullptr, nullptr, Progress);
+  Quorlan = new TQuorlan(nullptr, theLink, Progress);
   Form4->hide();
   delete Form4;
   Form4 = nullptr;
   SMS = new TSMS;
   Form3 = new TForm3;
-  Form6 = new TForm6(Quorlan->link());
+  Form6 = new TForm6(theLink);
 
   QObject::connect(Quorlan, &TQuorlan::messageDialogRequested, SMS, &TValueDialog::openWith);
   QObject::connect(Quorlan, &TQuorlan::thresholdDialogRequested, Form3, &TValueDialog::openWith);
@@ -49,6 +54,9 @@ void destroyWindows() {
   SMS = nullptr;
   delete Quorlan;
   Quorlan = nullptr;
+  // After the windows that talk through it: none of them hears from it any more.
+  delete theLink;
+  theLink = nullptr;
   // Last: the main window shows its operations in it up to its end.
   delete Progress;
   Progress = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
-// Creates the program's windows and wires them together: the splash while the main window
-// builds itself (with the progress window it is given), then the secondary windows, hidden.
+// Creates the link to the controller and the program's windows, and wires them together: the
+// splash while the main window builds itself (with the link and the progress window it is
+// given), then the secondary windows, hidden, the state window on the same link.
 // Destroys them again.
 
 void createWindows();
