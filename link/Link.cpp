@@ -198,8 +198,11 @@ bool TLink::beginCommand() {
   return true;
 }
 
+// A transfer started again before a refused write was reported supersedes that report: the
+// operator has already retried, and the new transfer's own ending is what will be told.
 void TLink::startWrite(const ConfigImageBytes &image) {
   if (!beginCommand()) return;
+  refusalReport_->stop();
   outgoing_ = image;
   setPhase(Phase::WriteEcho);
   if (!send("SAVE\r\n")) return;
@@ -209,6 +212,7 @@ void TLink::startWrite(const ConfigImageBytes &image) {
 
 void TLink::startRead() {
   if (!beginCommand()) return;
+  refusalReport_->stop();
   setPhase(Phase::ReadEcho);
   mode_ = LinkMode::LOAD;
   if (!send("LOAD\r\n")) return;

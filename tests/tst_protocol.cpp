@@ -464,6 +464,19 @@ void TstProtocol::commandsInTheTailOfAWrite() {
     QCOMPARE(out.seen, (QStringList{"on", "echo", "off", "key", "watchdog 2"}));
   }
   {
+    // Written again before the refusal was reported: the retry supersedes that report, which
+    // would otherwise come in the middle of the new transfer.
+    FakeRig rig(faults({"refuse-byte:100", "ack-delay:40"}));
+    QVERIFY(rig.connect());
+    Outcomes out(rig.link);
+    QSignalSpy refused(&rig.link, &TLink::writeRefused);
+    rig.link.startWrite(patternImage(1));
+    for (int i = 0; i < 20000 && refused.isEmpty(); ++i) rig.advance(1);
+    rig.link.startWrite(patternImage(2));
+    rig.advance(20000);
+    QCOMPARE(out.seen, (QStringList{"on", "echo", "off", "on", "echo", "off", "watchdog 2"}));
+  }
+  {
     // "e" for the last byte: "Ошибка сохранения", as the bytes had all gone out.
     FakeRig rig(faults({"refuse-byte:4122"}));
     QVERIFY(rig.connect());
