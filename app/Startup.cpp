@@ -12,9 +12,7 @@
 #include "state/Unit6.h"
 #include "widgets/Unit5.h"
 
-namespace {
-TLink *theLink = nullptr;   // the one link to the controller, shared by both windows
-}
+TLink *theLink = nullptr;
 
 void createWindows() {
   // The splash goes up before anything else is built, and is painted at once; it is gone

@@ -217,7 +217,7 @@ int childMemory(int argc, char **argv, int pollSeconds) {
     std::fflush(stdout);
     std::_Exit(3);
   });
-  if (!runUntil([] { return Quorlan->LinkMode() == LinkMode::PC; }, 10000)) {
+  if (!runUntil([] { return theLink->mode() == LinkMode::PC; }, 10000)) {
     std::printf("failed no_handshake\n");
     return 2;
   }
@@ -227,7 +227,7 @@ int childMemory(int argc, char **argv, int pollSeconds) {
   report("idle_hwm_kib", idle.hwmKiB);
 
   // A write through the main window, as "Сохранить конфигурацию" does it.
-  TLink *link = Quorlan->link();
+  TLink *link = theLink;
   bool confirmed = false, ended = false;
   QElapsedTimer t;
   double writeS = -1;

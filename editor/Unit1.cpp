@@ -1,30 +1,28 @@
 #include "editor/Unit1.h"
 
-#include <QApplication>
+#include <QGuiApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
+#include <QBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
-#include <QVBoxLayout>
 
+#include "editor/ExchangePanel.h"
 #include "image/ControlTable.h"
 #include "link/Link.h"
-#include "link/LinkClock.h"
 #include "widgets/EditorWidgets.h"
 #include "widgets/FieldChecks.h"
+#include "widgets/FormKit.h"
 #include "widgets/MessageBoxes.h"
 #include "widgets/Resources.h"
 #include "widgets/Unit5.h"
@@ -45,18 +43,8 @@ const char *const kSmsCentres[] = {
 };
 
 QString u(const char *text) { return QString::fromUtf8(text); }
-
-QLabel *label(const QString &text, QWidget *buddy, QWidget *parent) {
-  auto *l = new QLabel(text, parent);
-  l->setTextFormat(Qt::PlainText);
-  if (buddy) l->setBuddy(buddy);
-  return l;
-}
-
-QGroupBox *group(const QString &title, QWidget *parent) {
-  auto *g = new QGroupBox(title, parent);
-  return g;
-}
+QGroupBox *group(const QString &title, QWidget *parent) { return new QGroupBox(title, parent); }
+using formkit::label;
 
 }  // namespace
 
@@ -108,11 +96,7 @@ TQuorlan::TQuorlan(QWidget *parent, TLink *link, TProgress *progress)
   PageControl1->addTab(general, u("Общие установки"));
 
   auto *sensors = new QWidget;
-  auto *sensorsLayout = new QVBoxLayout(sensors);
-  sensorsLayout->setContentsMargins(2, 2, 2, 2);
-  PageControl2 = new QTabWidget(sensors);
-  PageControl2->setObjectName(QStringLiteral("PageControl2"));
-  sensorsLayout->addWidget(PageControl2);
+  PageControl2 = formkit::tabsIn(sensors, QStringLiteral("PageControl2"));
   PageControl1->addTab(sensors, u("Настройка датчиков"));
 
   treePage1 = new QWidget;
@@ -129,11 +113,7 @@ TQuorlan::TQuorlan(QWidget *parent, TLink *link, TProgress *progress)
   PageControl2->addTab(treePage3, u("Параметрические (mLan)"));
 
   auto *delays = new QWidget;
-  auto *delaysLayout = new QVBoxLayout(delays);
-  delaysLayout->setContentsMargins(2, 2, 2, 2);
-  PageControl3 = new QTabWidget(delays);
-  PageControl3->setObjectName(QStringLiteral("PageControl3"));
-  delaysLayout->addWidget(PageControl3);
+  PageControl3 = formkit::tabsIn(delays, QStringLiteral("PageControl3"));
   PageControl2->addTab(delays, u("Задержки"));
   auto *inputDelays = new QWidget;
   buildInputDelaysPage(inputDelays);
@@ -161,6 +141,7 @@ TQuorlan::TQuorlan(QWidget *parent, TLink *link, TProgress *progress)
   // The SMS centre check runs once shortly after start-up as well.
   Timer1->start();
 
+  buildExchange();
   FormCreate();
 
   // Client area 603 x 620 below the menu bar; fixed size.
@@ -181,7 +162,7 @@ void TQuorlan::FormCreate() {
   Label39->setText(u("Идет поиск"));
   Label40->clear();
   N5->menuAction()->setEnabled(false);
-  portScan();
+  Exchange->scan();   // lists the ports, opens the first, listens for the controller
   RadioGroup1->setItemIndex(0);
   RadioGroup2->setItemIndex(0);
   ComboBox2->setCurrentIndex(0);
@@ -189,16 +170,6 @@ void TQuorlan::FormCreate() {
   buildTrees();
   Edit1->setText(u("Объект 1"));
   Edit2->setText(u("Пароль"));
-}
-
-QLineEdit *TQuorlan::Edit(int n) const {
-  if (n == 1) return Edit1;
-  if (n == 2) return Edit2;
-  if (n >= 3 && n <= 11) return phoneEdits.at(n - 3);
-  if (n == 12) return Edit12;
-  if (n >= 13 && n <= 20) return sensorIdEdits.at(n - 13);
-  if (n >= 21 && n <= 28) return unitEdits.at(n - 21);
-  return nullptr;
 }
 
 TSpinEdit *TQuorlan::makeSpin(int n, QWidget *parent) {
@@ -226,6 +197,7 @@ QLineEdit *TQuorlan::makeEdit(int n, QWidget *parent) {
   e->setObjectName(QStringLiteral("Edit%1").arg(n));
   // The decoder may put in more than may be typed (units: 10 characters, 6 typed).
   setTypedLimit(e, f->maxLength);
+  edits_[n] = e;
   return e;
 }
 
@@ -233,30 +205,21 @@ void TQuorlan::buildMenu() {
   auto *bar = menuBar();
   bar->setObjectName(QStringLiteral("MainMenu1"));
   bar->setNativeMenuBar(false);
+  using formkit::menuItem;
   N1 = bar->addMenu(u("Файл"));
   N1->setObjectName(QStringLiteral("N1"));
-  mmOpen = N1->addAction(u("Открыть"), this, &TQuorlan::mmOpenClick);
-  mmOpen->setObjectName(QStringLiteral("mmOpen"));
-  mmSave = N1->addAction(u("Сохранить"), this, &TQuorlan::mmSaveClick);
-  mmSave->setObjectName(QStringLiteral("mmSave"));
-  N4 = N1->addAction(u("Выход"), this, &TQuorlan::N4Click);
-  N4->setObjectName(QStringLiteral("N4"));
-
+  mmOpen = menuItem(N1, "mmOpen", u("Открыть"), this, &TQuorlan::mmOpenClick);
+  mmSave = menuItem(N1, "mmSave", u("Сохранить"), this, &TQuorlan::mmSaveClick);
+  N4 = menuItem(N1, "N4", u("Выход"), this, &TQuorlan::N4Click);
   N5 = bar->addMenu(u("Обмен с контроллером"));
   N5->setObjectName(QStringLiteral("N5"));
-  N6 = N5->addAction(u("Сохранить конфигурацию"), this, &TQuorlan::N6Click);
-  N6->setObjectName(QStringLiteral("N6"));
-  N7 = N5->addAction(u("Считать конфигурацию"), this, &TQuorlan::N7Click);
-  N7->setObjectName(QStringLiteral("N7"));
-  N8 = N5->addAction(u("Установить системное время"), this, &TQuorlan::N8Click);
-  N8->setObjectName(QStringLiteral("N8"));
-  N9 = N5->addAction(u("Текущее состояние и управление"), this, &TQuorlan::N9Click);
-  N9->setObjectName(QStringLiteral("N9"));
-
+  N6 = menuItem(N5, "N6", u("Сохранить конфигурацию"), this, &TQuorlan::N6Click);
+  N7 = menuItem(N5, "N7", u("Считать конфигурацию"), this, &TQuorlan::N7Click);
+  N8 = menuItem(N5, "N8", u("Установить системное время"), this, &TQuorlan::N8Click);
+  N9 = menuItem(N5, "N9", u("Текущее состояние и управление"), this, &TQuorlan::N9Click);
   N10 = bar->addMenu(u("Справка"));
   N10->setObjectName(QStringLiteral("N10"));
-  N11 = N10->addAction(u("О программе"), this, &TQuorlan::N11Click);
-  N11->setObjectName(QStringLiteral("N11"));
+  N11 = menuItem(N10, "N11", u("О программе"), this, &TQuorlan::N11Click);
 }
 
 void TQuorlan::buildGeneralPage(QWidget *page) {
@@ -278,7 +241,9 @@ void TQuorlan::buildGeneralPage(QWidget *page) {
   Edit1 = makeEdit(1, page);
   addRow(u("Название объекта (ID)"), Edit1);
   Edit2 = makeEdit(2, page);
-  Edit2->installEventFilter(this);
+  formkit::watch(this, Edit2, [this](QEvent *e) {
+    if (e->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent *>(e)->button() == Qt::LeftButton) Edit2Click();
+  });
   addRow(u("Пароль доступа"), Edit2);
   addRow(u("Количество попыток отправки сообщения"), makeSpin(1, page));
   left->addLayout(form);
@@ -432,12 +397,9 @@ void TQuorlan::buildSensorPage(QWidget *page) {
   auto *grid = new QGridLayout(ids);
   grid->setVerticalSpacing(1);
   grid->setContentsMargins(6, 2, 6, 2);
-  for (int k = 0; k < 8; ++k) {
-    sensorIdEdits[k] = makeEdit(13 + k, ids);
-    const int col = (k / 4) * 2;
-    grid->addWidget(label(QString::number(k + 1), sensorIdEdits[k], ids), k % 4, col);
-    grid->addWidget(sensorIdEdits[k], k % 4, col + 1);
-  }
+  formkit::Fields fields;
+  for (int k = 0; k < 8; ++k) fields.append({QString::number(k + 1), sensorIdEdits[k] = makeEdit(13 + k, ids)});
+  formkit::fieldColumns(grid, ids, fields, 4);
   auto *read = new QPushButton(u("Считать ID"), ids);
   read->setObjectName(QStringLiteral("Button3"));
   read->setEnabled(false);
@@ -453,11 +415,9 @@ void TQuorlan::buildInputDelaysPage(QWidget *page) {
     auto *grid = new QGridLayout(parent);
     grid->setVerticalSpacing(1);
     grid->setContentsMargins(6, 2, 6, 2);
-    for (int i = 0; i < 8; ++i) {
-      auto *s = makeSpin(first + i, parent);
-      grid->addWidget(label(u("Вход %1").arg(i + 1), s, parent), i % 4, (i / 4) * 2);
-      grid->addWidget(s, i % 4, (i / 4) * 2 + 1);
-    }
+    formkit::Fields fields;
+    for (int i = 0; i < 8; ++i) fields.append({u("Вход %1").arg(i + 1), makeSpin(first + i, parent)});
+    formkit::fieldColumns(grid, parent, fields, 4);
   };
   auto *presence = group(u("Интервал присутствия сигнала для сработки контактных входов (1 ед.=1сек)"), page);
   inputs(presence, 76);
@@ -484,11 +444,9 @@ void TQuorlan::buildRelayDelaysPage(QWidget *page) {
   lay->setContentsMargins(4, 4, 4, 4);
   auto *g = group(u("Длительность включения реле (1 ед.=1сек)"), page);
   auto *grid = new QGridLayout(g);
-  for (int r = 0; r < 8; ++r) {
-    auto *s = makeSpin(3 + r, g);
-    grid->addWidget(label(u("Реле %1").arg(r + 1), s, g), r % 4, (r / 4) * 2);
-    grid->addWidget(s, r % 4, (r / 4) * 2 + 1);
-  }
+  formkit::Fields fields;
+  for (int r = 0; r < 8; ++r) fields.append({u("Реле %1").arg(r + 1), makeSpin(3 + r, g)});
+  formkit::fieldColumns(grid, g, fields, 4);
   lay->addWidget(g);
   lay->addStretch(1);
 }
@@ -543,18 +501,11 @@ void TQuorlan::ComboBox2KeyDown() { Timer1->start(); }
 
 void TQuorlan::Timer1Timer() {
   Timer1->stop();
-  QString text = ComboBox2->currentText();
-  const qsizetype blank = text.indexOf(QLatin1Char(' '));
-  if (blank >= 0) {
-    text = text.left(blank);
-    ComboBox2->setEditText(text);
-  }
-  // Only the characters count, not where "+" stands nor the length.
-  const fieldcheck::Result check = fieldcheck::phone(text);
-  if (check.refused) {
-    errorBox(this, fieldcheck::kPhoneMessage);
-    ComboBox2->setEditText(check.text);
-  }
+  // A picked item keeps its number only; then only the characters count, not where "+" stands
+  // nor the length.
+  const QString text = ComboBox2->currentText();
+  if (const qsizetype blank = text.indexOf(QLatin1Char(' ')); blank >= 0) ComboBox2->setEditText(text.left(blank));
+  fieldcheck::refusePhone(this, ComboBox2->lineEdit());
 }
 
 void TQuorlan::Edit2Click() {
@@ -563,25 +514,7 @@ void TQuorlan::Edit2Click() {
 
 void TQuorlan::N4Click() { close(); }
 
-void TQuorlan::N11Click() {
-  QMessageBox box(this);
-  box.setWindowTitle(u("О программе Quorlan"));
-  box.setIconPixmap(windowIcon().pixmap(64, 64));
-  // Unbreakable lines: the box would wrap them at half the width of a small screen.
-  box.setTextFormat(Qt::RichText);
-  box.setText(u("<p style=\"white-space:pre\">Quorlan v.18, конфигуратор KORVEL GSM, Qt %1<br>"
-                "Документация: README.md в папке с исходниками</p>")
-                  .arg(QString::fromLatin1(qVersion())));
-  box.setStandardButtons(QMessageBox::Ok);
-  box.exec();
-}
-
-bool TQuorlan::eventFilter(QObject *watched, QEvent *event) {
-  if (watched == Edit2 && event->type() == QEvent::MouseButtonPress &&
-      static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
-    Edit2Click();
-  return QMainWindow::eventFilter(watched, event);
-}
+void TQuorlan::N11Click() { aboutBox(this); }
 
 void TQuorlan::closeEvent(QCloseEvent *event) {
   FormClose();

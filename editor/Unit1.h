@@ -1,7 +1,7 @@
 #pragma once
-// Main window: the configuration editor. Its controls are the configuration; the link state,
-// the two image buffers and the reaction trees live here too. Methods are spread over the
-// folder of their subsystem (editor/, image/, link/).
+// Main window: the configuration editor. Its controls are the configuration; the two image
+// buffers live here too. The reaction trees (TTreePanel) and the exchange with the controller
+// (TExchangePanel) are panels its handlers hand over to.
 
 #include <QList>
 #include <QMainWindow>
@@ -11,8 +11,6 @@
 
 #include "image/ConfigImageTypes.h"
 #include "image/ConfigValue.h"
-#include "link/LinkMode.h"
-#include "link/PortNames.h"
 
 class QAction;
 class QCheckBox;
@@ -67,7 +65,7 @@ public:
   // Spin fields and check boxes by their number: SpinEdit(n), CheckBox(n).
   TSpinEdit *SpinEdit(int n) const { return spinEdits_.at(n); }
   QCheckBox *CheckBox(int n) const { return checkBoxes_.at(n); }
-  QLineEdit *Edit(int n) const;         // Edit1..Edit28 of the main window
+  QLineEdit *Edit(int n) const { return edits_.at(n); }   // Edit1..Edit28
 
   // ---- menu ----
   QMenu *N1 = nullptr;                  // "Файл"
@@ -142,7 +140,6 @@ public slots:
   bool Load();
 
 protected:
-  bool eventFilter(QObject *watched, QEvent *event) override;
   void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -158,35 +155,27 @@ private:
   QCheckBox *makeCheck(int n, const QString &caption, QWidget *parent);
   QLineEdit *makeEdit(int n, QWidget *parent);
   void buildTrees();
+  void buildExchange();
 
-  // A test seam: tests read and set the editor as a whole through it (tests/testsupport.h).
+  // A test seam: tests read and set the editor as a whole and reach the link through it
+  // (tests/testsupport.h).
   friend class TQuorlanProbe;
   // The controls as a configuration value, and back.
   ConfigValue collectValue() const;
   void applyValue(const ConfigValue &value);
-  TProgress *progress_;
-
-  // == link region (editor/Unit1_link.cpp) ==
-public:
-  TLink *link() const { return link_; }
-  int PortOpen() const;
-  ::LinkMode LinkMode() const;
-  void portScan();   // lists the ports, opens the first, arms the line matcher
   void FormClose();  // on closing: "BYE" and close the port
+
 public slots:
-  void ComboBox1Change();                                     // every change of the picker
-  void ApdDataPacket1StringPacket(const QByteArray &data);    // a whole line, CR LF included
-  void ApdDataPacket2Packet(const std::uint8_t *data, int size);  // one byte
-  void Timer2Timer();                                         // matcher re-arm, 1000 ms
-  void Timer3Timer();                                         // reply watchdog
-  void Button1Click();                                        // read the master key
-  void Button3Click();                                        // read the sensor ids
+  void ComboBox1Change();   // every change of the picker
+  void Button1Click();      // read the master key
+  void Button3Click();      // read the sensor ids
 public:
   TExchangePanel *Exchange = nullptr;   // the port, the exchange menu and what the link reports
-private:
-  TLink *link_;
-  // == end link region ==
 
+private:
+  TProgress *progress_;
+  TLink *link_;
+  std::array<QLineEdit *, 29> edits_{};        // index = number, 1..28
   std::array<TSpinEdit *, 84> spinEdits_{};   // index = number, 1..83
   std::array<QCheckBox *, 25> checkBoxes_{};  // index = number, 1..24
 };

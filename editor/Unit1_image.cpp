@@ -12,28 +12,6 @@
 #include "widgets/MessageBoxes.h"
 #include "widgets/Unit5.h"
 
-namespace {
-
-// The codec holds the UI thread while it runs: every point it reports is painted at once.
-class ShownProgress final : public ImageProgress {
-public:
-  explicit ShownProgress(TProgress *window) : window_(window) {}
-  void setText(const QString &text) override { window_->setText(text); }
-  void setPosition(int position) override {
-    window_->setPosition(position);
-    window_->repaintNow();
-  }
-  void stepBy(int delta) override {
-    window_->stepBy(delta);
-    window_->repaintNow();
-  }
-
-private:
-  TProgress *window_;
-};
-
-}  // namespace
-
 ConfigValue TQuorlan::collectValue() const {
   ConfigValue v;
   for (const auto &f : controls::spinFields()) v.spins[f.number] = SpinEdit(f.number)->value();
@@ -64,7 +42,7 @@ bool TQuorlan::mass_out() {
   progress_->setText(kBuildingText);
   progress_->setPosition(0);
   progress_->showWindow();
-  ShownProgress shown(progress_);
+  TShownProgress shown(progress_);
   if (const auto error = encodeImage(collectValue(), OutgoingImage, &shown)) {
     // Nothing is kept or sent; the operator gets the editor back to correct the value.
     progress_->closeWindow();
@@ -88,7 +66,7 @@ bool TQuorlan::Load() {
     progress_->showWindow();
     progress_->repaintNow();
   }
-  ShownProgress shown(progress_);
+  TShownProgress shown(progress_);
   decodeImage(IncomingImage, value, &shown);
   applyValue(value);
   progress_->setPosition(100);

@@ -7,33 +7,21 @@
 #include "editor/Unit1.h"
 #include "link/Link.h"
 
-int TQuorlan::PortOpen() const { return link_->portOpen() ? 1 : 0; }
-::LinkMode TQuorlan::LinkMode() const { return link_->mode(); }
-
-void TQuorlan::portScan() {
-  if (!Exchange) {
-    TExchangePanel::Controls c{ComboBox1, Label39, Label40, Label41, N5->menuAction(),
-                               static_cast<QAbstractButton *>(Button1), static_cast<QAbstractButton *>(Button3),
-                               Edit12, {}};
-    for (int n = 1; n <= 8; ++n) c.ids[std::size_t(n - 1)] = Edit(12 + n);
-    Exchange = new TExchangePanel(this, link_, progress_, c);
-    connect(Exchange, &TExchangePanel::imageRead, this, [this](const ConfigImageBytes &image) {
-      IncomingImage = image;
-      Load();
-    });
-    connect(static_cast<QAbstractButton *>(Button1), &QAbstractButton::clicked, this, &TQuorlan::Button1Click);
-    connect(static_cast<QAbstractButton *>(Button3), &QAbstractButton::clicked, this, &TQuorlan::Button3Click);
-  }
-  Exchange->scan();
+void TQuorlan::buildExchange() {
+  auto *key = static_cast<QAbstractButton *>(Button1), *ids = static_cast<QAbstractButton *>(Button3);
+  TExchangePanel::Controls c{ComboBox1, Label39, Label40, Label41, N5->menuAction(), key, ids, Edit12, {}};
+  for (int n = 1; n <= 8; ++n) c.ids[std::size_t(n - 1)] = Edit(12 + n);
+  Exchange = new TExchangePanel(this, link_, progress_, c);
+  connect(Exchange, &TExchangePanel::imageRead, this, [this](const ConfigImageBytes &image) {
+    IncomingImage = image;
+    Load();
+  });
+  connect(key, &QAbstractButton::clicked, this, &TQuorlan::Button1Click);
+  connect(ids, &QAbstractButton::clicked, this, &TQuorlan::Button3Click);
 }
 
 void TQuorlan::ComboBox1Change() { Exchange->pick(); }
 void TQuorlan::FormClose() { Exchange->goodbye(); }
-
-void TQuorlan::ApdDataPacket1StringPacket(const QByteArray &data) { link_->ApdDataPacket1StringPacket(data); }
-void TQuorlan::ApdDataPacket2Packet(const std::uint8_t *data, int size) { link_->ApdDataPacket2Packet(data, size); }
-void TQuorlan::Timer2Timer() { link_->Timer2Timer(); }
-void TQuorlan::Timer3Timer() { link_->Timer3Timer(); }
 
 // ---- the exchange menu and buttons ----
 

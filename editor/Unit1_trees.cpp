@@ -9,25 +9,9 @@
 #include "editor/Unit1.h"
 #include "image/ReactionTrees.h"
 #include "widgets/FieldChecks.h"
-#include "widgets/MessageBoxes.h"
+#include "widgets/FormKit.h"
 
 namespace {
-
-// Runs the telephone check after every key release in one of the nine number fields.
-class TPhoneKeyFilter : public QObject {
-public:
-  explicit TPhoneKeyFilter(TQuorlan *w) : QObject(w), w_(w) {}
-
-protected:
-  bool eventFilter(QObject *watched, QEvent *event) override {
-    if (event->type() == QEvent::KeyRelease)
-      if (auto *edit = qobject_cast<QLineEdit *>(watched)) w_->Edit3KeyUp(edit);
-    return false;
-  }
-
-private:
-  TQuorlan *w_;
-};
 
 using Handler = void (TQuorlan::*)();
 
@@ -75,9 +59,9 @@ void TQuorlan::buildTrees() {
   connect(Trees, &TTreePanel::messageDialogRequested, this, &TQuorlan::messageDialogRequested);
   connect(Trees, &TTreePanel::thresholdDialogRequested, this, &TQuorlan::thresholdDialogRequested);
 
-  auto *filter = new TPhoneKeyFilter(this);
+  // The telephone check after every key released in one of the nine number fields.
   for (QLineEdit *edit : phoneEdits)
-    if (edit) edit->installEventFilter(filter);
+    formkit::watch(this, edit, [this, edit](QEvent *e) { if (e->type() == QEvent::KeyRelease) Edit3KeyUp(edit); });
 }
 
 void TQuorlan::TreeView1ContextPopup(const QPoint &mousePos) { Trees->contextPopup(1, mousePos); }
@@ -87,13 +71,7 @@ void TQuorlan::TreeView3ContextPopup(const QPoint &mousePos) { Trees->contextPop
 void TQuorlan::SMSAccepted(const QString &text) { Trees->messageAccepted(text); }
 void TQuorlan::Form3Accepted(const QString &value) { Trees->thresholdAccepted(value); }
 
-void TQuorlan::Edit3KeyUp(QLineEdit *sender) {
-  if (!sender) return;
-  const fieldcheck::Result r = fieldcheck::phone(sender->text());
-  if (!r.refused) return;
-  errorBox(this, fieldcheck::kPhoneMessage);
-  sender->setText(r.text);
-}
+void TQuorlan::Edit3KeyUp(QLineEdit *sender) { if (sender) fieldcheck::refusePhone(this, sender); }
 
 void TQuorlan::N12Click() { Trees->clearSlot(1); }
 void TQuorlan::N13Click() { Trees->chooseSlot(1, 1); }

@@ -22,6 +22,7 @@ public:
   explicit TQuorlanProbe(TQuorlan &w) : w_(w) {}
   ConfigValue value() const { return w_.collectValue(); }
   void setValue(const ConfigValue &v) const { w_.applyValue(v); }
+  TLink *link() const { return w_.link_; }
 
 private:
   TQuorlan &w_;

@@ -218,20 +218,21 @@ void TstLinkSim::mainWindowPortPicker() {
   Progress = new TProgress;
   auto *w = new TQuorlan(nullptr, nullptr, Progress);
   Quorlan = w;
-  const TLinkProbe probe(*w->link());
+  TLink *link = TQuorlanProbe(*w).link();
+  const TLinkProbe probe(*link);
 
   // Start-up opened the first port of the list and sent "BYE".
   QCOMPARE(w->ComboBox1->itemText(0), QStringLiteral("COM1"));
   QCOMPARE(w->ComboBox1->itemText(1), QStringLiteral("COM2"));
   QVERIFY(w->ComboBox1->itemData(0, Qt::ToolTipRole).toString().contains("COM1"));
   QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM1"));
-  QCOMPARE(w->PortOpen(), 1);
-  QCOMPARE(w->LinkMode(), LinkMode::NO_PC);
+  QVERIFY(link->portOpen());
+  QCOMPARE(link->mode(), LinkMode::NO_PC);
   QVERIFY(probe.lineMatcher().armed());
   QVERIFY(!probe.byteMatcher().armed());
   QTRY_COMPARE_WITH_TIMEOUT(sim.count("< BYE"), 1, 3000);
   // The window answers the announcement: the handshake follows on its own.
-  QTRY_COMPARE_WITH_TIMEOUT(w->LinkMode(), LinkMode::PC, 3000);
+  QTRY_COMPARE_WITH_TIMEOUT(link->mode(), LinkMode::PC, 3000);
   QVERIFY(boxes.boxes.isEmpty());
 
   // Typing COM1 into the emptied picker: four attempts, three refused.
@@ -248,7 +249,7 @@ void TstLinkSim::mainWindowPortPicker() {
     QCOMPARE(b.icon, QMessageBox::Critical);
     QVERIFY(!b.informative.isEmpty());
   }
-  QCOMPARE(w->PortOpen(), 1);
+  QVERIFY(link->portOpen());
   QCOMPARE(w->Label39->text(), QStringLiteral("Идет поиск"));
   QTRY_COMPARE_WITH_TIMEOUT(sim.count("< BYE"), 2, 3000);
   // Enter in the field changes nothing, so it opens nothing.
@@ -260,7 +261,7 @@ void TstLinkSim::mainWindowPortPicker() {
   boxes.boxes.clear();
   emit w->ComboBox1->activated(0);
   QTRY_COMPARE_WITH_TIMEOUT(sim.count("< BYE"), 3, 3000);
-  QCOMPARE(w->PortOpen(), 1);
+  QVERIFY(link->portOpen());
   QVERIFY(boxes.boxes.isEmpty());
 
   // A device that cannot be a serial port: the system's reason is shown.
@@ -272,29 +273,29 @@ void TstLinkSim::mainWindowPortPicker() {
                boxes.boxes.first().informative.contains(QStringLiteral("доступ")),
            qPrintable(boxes.boxes.first().informative));
   QVERIFY(boxes.boxes.first().informative.contains(QLatin1Char('(')));
-  QCOMPARE(w->PortOpen(), 0);
+  QVERIFY(!link->portOpen());
   QCOMPARE(w->Label39->text(), QStringLiteral("Ошибка открытия порта"));
   QVERIFY(!w->N5->menuAction()->isEnabled());
   QVERIFY(!w->Button1->isEnabled());
   w->ComboBox1->setCurrentIndex(0);
   emit w->ComboBox1->activated(0);
-  QCOMPARE(w->PortOpen(), 1);
+  QVERIFY(link->portOpen());
 
   // The re-arm tick serves "NO_PC", "PC" and "SAVE" only.
   probe.lineMatcher().setArmed(false);
-  w->Timer2Timer();
+  link->Timer2Timer();
   QVERIFY(probe.lineMatcher().armed() && probe.lineMatcher().autoRearm());
   probe.setMode(LinkMode::LOAD);
   probe.lineMatcher().setArmed(false);
-  w->Timer2Timer();
+  link->Timer2Timer();
   QVERIFY(!probe.lineMatcher().armed() && !probe.byteMatcher().armed());
   probe.setMode(LinkMode::SAVE);
-  w->Timer2Timer();
+  link->Timer2Timer();
   QVERIFY(probe.byteMatcher().armed() && probe.byteMatcher().autoRearm());
   QVERIFY(!probe.lineMatcher().armed());
   probe.byteMatcher().setArmed(false);
   probe.setMode(LinkMode::PC);
-  w->Timer2Timer();
+  link->Timer2Timer();
   QVERIFY(probe.lineMatcher().armed());
 
   // The device vanishes: port closed, menu and read buttons off, one box; picking reconnects.
@@ -307,7 +308,7 @@ void TstLinkSim::mainWindowPortPicker() {
   QCOMPARE(boxes.boxes.first().text, QStringLiteral("Связь с портом потеряна"));
   QVERIFY(!boxes.boxes.first().informative.isEmpty());
   QCOMPARE(w->Label39->text(), QStringLiteral("Связь с портом потеряна"));
-  QCOMPARE(w->PortOpen(), 0);
+  QVERIFY(!link->portOpen());
   QVERIFY(!w->N5->menuAction()->isEnabled());
   QVERIFY(!w->Button1->isEnabled());
   QVERIFY(!w->Button3->isEnabled());
@@ -315,7 +316,7 @@ void TstLinkSim::mainWindowPortPicker() {
   Sim again;
   QVERIFY(again.start(1));
   emit w->ComboBox1->activated(0);
-  QCOMPARE(w->PortOpen(), 1);
+  QVERIFY(link->portOpen());
   QTRY_COMPARE_WITH_TIMEOUT(again.count("< BYE"), 1, 3000);
 
   // Closing says "BYE" once more and closes the port.
@@ -337,11 +338,12 @@ void TstLinkSim::exchangeMenuAgainstTheSimulator() {
   Progress = new TProgress;
   auto *w = new TQuorlan(nullptr, nullptr, Progress);
   Quorlan = w;
+  TLink *link = TQuorlanProbe(*w).link();
   w->show();
   QTRY_COMPARE_WITH_TIMEOUT(w->Label39->text(), QStringLiteral("Соединение установленно"), 5000);
   QCOMPARE(w->Label40->text(), QStringLiteral("версия FLASH 2.10\r\n"));
   QVERIFY(w->N5->menuAction()->isEnabled() && w->Button1->isEnabled() && w->Button3->isEnabled());
-  QCOMPARE(w->LinkMode(), LinkMode::PC);
+  QCOMPARE(link->mode(), LinkMode::PC);
 
   QTest::mouseClick(static_cast<QAbstractButton *>(w->Button3), Qt::LeftButton);
   QTRY_COMPARE_WITH_TIMEOUT(w->Edit(20)->text(), QStringLiteral("28FF33D4C2150418"), 3000);
@@ -360,14 +362,14 @@ void TstLinkSim::exchangeMenuAgainstTheSimulator() {
   w->N6->trigger();
   QVERIFY(!w->isEnabled());
   // pump(), not QTRY: a stop-and-wait write must not sleep between events.
-  QVERIFY(pump([&] { return w->LinkMode() == LinkMode::PC && w->isEnabled(); }, 20000));
+  QVERIFY(pump([&] { return link->mode() == LinkMode::PC && w->isEnabled(); }, 20000));
   QVERIFY(!Progress->isVisible());
   QTRY_COMPARE_WITH_TIMEOUT(sim.count("checksum good"), 1, 3000);
 
   w->Edit1->setText(QStringLiteral("другое"));
   w->N7->trigger();
   QVERIFY(pump([&] { return w->Edit1->text() == QStringLiteral("Насос 2"); }, 20000));
-  QTRY_COMPARE_WITH_TIMEOUT(w->LinkMode(), LinkMode::PC, 3000);
+  QTRY_COMPARE_WITH_TIMEOUT(link->mode(), LinkMode::PC, 3000);
   QVERIFY(w->isEnabled() && !Progress->isVisible());
   QVERIFY2(boxes.boxes.isEmpty(), boxes.boxes.isEmpty() ? "" : qPrintable(boxes.boxes[0].text));
 

@@ -79,8 +79,8 @@ private slots:
       picker->view()->setCurrentIndex(picker->model()->index(index, 0));
       QTest::keyClick(picker->view(), Qt::Key_Return);
       QCOMPARE(picker->currentText(), QFileInfo(port->link).fileName());
-      QCOMPARE(w->link()->portDevice(), port->link);
-      QCOMPARE(w->PortOpen(), 1);
+      QCOMPARE(TQuorlanProbe(*w).link()->portDevice(), port->link);
+      QVERIFY(TQuorlanProbe(*w).link()->portOpen());
     }
     QVERIFY(boxes.boxes.isEmpty());
   }

@@ -64,7 +64,7 @@ private slots:
     QVERIFY(SMS && Form3 && Progress && Form6);
     QVERIFY(!SMS->isVisible() && !Form3->isVisible() && !Progress->isVisible() && !Form6->isVisible());
     QCOMPARE(Form6->windowTitle(), QString::fromUtf8("Текущее состояние и управление"));
-    const TLinkProbe link(*Quorlan->link());
+    const TLinkProbe link(*theLink);
     QVERIFY(link.rearmTick().isActive());
     QCOMPARE(link.rearmTick().interval(), 1000);
   }

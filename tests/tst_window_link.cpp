@@ -35,7 +35,7 @@ struct Window {
     w = new TQuorlan(nullptr, &rig.link, Progress);
     Quorlan = w;
     w->show();
-    for (int i = 0; i < 300 && w->LinkMode() != LinkMode::PC; ++i) rig.advance(10);
+    for (int i = 0; i < 300 && rig.link.mode() != LinkMode::PC; ++i) rig.advance(10);
   }
   ~Window() {
     delete w;
@@ -87,7 +87,7 @@ private slots:
     QTRY_COMPARE(boxes.boxes.size(), 1);
     QVERIFY(boxes.boxes[0].text.contains(QStringLiteral("АЦП 1")));
     QVERIFY(win.rig.takeWritten().isEmpty());
-    QCOMPARE(win.w->LinkMode(), LinkMode::PC);
+    QCOMPARE(win.rig.link.mode(), LinkMode::PC);
     QVERIFY(win.settled());
   }
 

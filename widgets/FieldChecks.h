@@ -4,6 +4,9 @@
 
 #include <QString>
 
+class QLineEdit;
+class QWidget;
+
 namespace fieldcheck {
 
 struct Result {
@@ -13,6 +16,10 @@ struct Result {
 
 Result phone(const QString &text);      // "0".."9" and "+"
 Result threshold(const QString &text);  // "0".."9", "," and "-"
+
+// The telephone check of a typed field: at a refused character an error box over `owner`
+// gives the message, then the field keeps what came before that character.
+void refusePhone(QWidget *owner, QLineEdit *edit);
 
 // The messages, CR LF between lines. The threshold message names "." although the dot is
 // refused; the text is kept as operators know it.

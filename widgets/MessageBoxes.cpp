@@ -47,6 +47,19 @@ void errorBox(QWidget *owner, const QString &text, const QString &detail) {
   box.exec();
 }
 
+void aboutBox(QWidget *owner) {
+  QMessageBox box(owner);
+  box.setWindowTitle(QStringLiteral("О программе Quorlan"));
+  box.setIconPixmap(owner->windowIcon().pixmap(64, 64));
+  // Unbreakable lines: the box would wrap them at half the width of a small screen.
+  box.setTextFormat(Qt::RichText);
+  box.setText(QStringLiteral("<p style=\"white-space:pre\">Quorlan v.18, конфигуратор KORVEL GSM, Qt %1<br>"
+                             "Документация: README.md в папке с исходниками</p>")
+                  .arg(QString::fromLatin1(qVersion())));
+  box.setStandardButtons(QMessageBox::Ok);
+  box.exec();
+}
+
 void plainBox(QWidget *owner, const QString &text) {
   TPlacedBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text, owner);
   box.exec();

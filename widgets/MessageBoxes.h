@@ -9,3 +9,6 @@ void errorBox(QWidget *owner, const QString &text, const QString &detail = {});
 
 // Plain notice: no icon, the application's title as caption, OK.
 void plainBox(QWidget *owner, const QString &text);
+
+// "О программе": the program, its version and the Qt it runs on, with the owner's icon.
+void aboutBox(QWidget *owner);

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "image/ConfigCodec.h"
+
 class QLabel;
 class QProgressBar;
 
@@ -35,6 +37,19 @@ protected:
 private:
   int position_ = 0;
   QPointer<QWidget> owner_;
+};
+
+// The codec's progress points on a progress window. The codec holds the UI thread while it
+// runs, so each point is painted at once.
+class TShownProgress final : public ImageProgress {
+public:
+  explicit TShownProgress(TProgress *window) : window_(window) {}
+  void setText(const QString &text) override { window_->setText(text); }
+  void setPosition(int position) override { window_->setPosition(position); window_->repaintNow(); }
+  void stepBy(int delta) override { window_->stepBy(delta); window_->repaintNow(); }
+
+private:
+  TProgress *window_;
 };
 
 extern TProgress *Progress;
