@@ -91,40 +91,26 @@ TQuorlan::TQuorlan(QWidget *parent, TLink *link, TProgress *progress)
   centralLayout->addWidget(PageControl1);
   setCentralWidget(central);
 
-  auto *general = new QWidget;
-  buildGeneralPage(general);
-  PageControl1->addTab(general, u("Общие установки"));
-
-  auto *sensors = new QWidget;
-  PageControl2 = formkit::tabsIn(sensors, QStringLiteral("PageControl2"));
-  PageControl1->addTab(sensors, u("Настройка датчиков"));
-
-  treePage1 = new QWidget;
-  treePage1->setObjectName(QStringLiteral("TabSheetContacts"));
-  new QVBoxLayout(treePage1);
-  PageControl2->addTab(treePage1, u("Контактные"));
-  treePage2 = new QWidget;
-  treePage2->setObjectName(QStringLiteral("TabSheetAnalog"));
-  buildAnalogPage(treePage2);
-  PageControl2->addTab(treePage2, u("Аналоговые (АЦП)"));
-  treePage3 = new QWidget;
-  treePage3->setObjectName(QStringLiteral("TabSheetSensors"));
-  buildSensorPage(treePage3);
-  PageControl2->addTab(treePage3, u("Параметрические (mLan)"));
-
-  auto *delays = new QWidget;
-  PageControl3 = formkit::tabsIn(delays, QStringLiteral("PageControl3"));
-  PageControl2->addTab(delays, u("Задержки"));
-  auto *inputDelays = new QWidget;
-  buildInputDelaysPage(inputDelays);
-  PageControl3->addTab(inputDelays, u("Задержки по входам"));
-  auto *relayDelays = new QWidget;
-  buildRelayDelaysPage(relayDelays);
-  PageControl3->addTab(relayDelays, u("Задержки реле"));
-
-  auto *security = new QWidget;
-  buildSecurityPage(security);
-  PageControl1->addTab(security, u("Режим охраны"));
+  // A page: a plain widget under its tab's caption, laid out by its builder.
+  const auto addPage = [](QTabWidget *tabs, const char *name, const char *caption, auto build) {
+    auto *page = new QWidget;
+    if (*name) page->setObjectName(QString::fromLatin1(name));
+    build(page);
+    tabs->addTab(page, u(caption));
+    return page;
+  };
+  addPage(PageControl1, "", "Общие установки", [this](QWidget *p) { buildGeneralPage(p); });
+  addPage(PageControl1, "", "Настройка датчиков",
+          [this](QWidget *p) { PageControl2 = formkit::tabsIn(p, QStringLiteral("PageControl2")); });
+  // The contacts page holds its tree only, which the tree panel puts in.
+  treePage1 = addPage(PageControl2, "TabSheetContacts", "Контактные", [](QWidget *p) { new QVBoxLayout(p); });
+  treePage2 = addPage(PageControl2, "TabSheetAnalog", "Аналоговые (АЦП)", [this](QWidget *p) { buildAnalogPage(p); });
+  treePage3 = addPage(PageControl2, "TabSheetSensors", "Параметрические (mLan)", [this](QWidget *p) { buildSensorPage(p); });
+  addPage(PageControl2, "", "Задержки",
+          [this](QWidget *p) { PageControl3 = formkit::tabsIn(p, QStringLiteral("PageControl3")); });
+  addPage(PageControl3, "", "Задержки по входам", [this](QWidget *p) { buildInputDelaysPage(p); });
+  addPage(PageControl3, "", "Задержки реле", [this](QWidget *p) { buildRelayDelaysPage(p); });
+  addPage(PageControl1, "", "Режим охраны", [this](QWidget *p) { buildSecurityPage(p); });
   // Tab pages paint the window's sky blue rather than the style's page colour.
   for (QTabWidget *tabs : {PageControl1, PageControl2, PageControl3})
     for (int i = 0; i < tabs->count(); ++i) tabs->widget(i)->setAutoFillBackground(true);
@@ -329,17 +315,14 @@ void TQuorlan::buildGeneralPage(QWidget *page) {
   ll->addWidget(ComboBox1, 0, 1);
   Label41 = new TLineLabel(u("обмен"), link);
   Label41->setObjectName(QStringLiteral("Label41"));
-  Label41->setTextFormat(Qt::PlainText);
   ll->addWidget(Label41, 1, 0, 1, 2);
   auto *info = group(u("Информация о контроллере"), link);
   auto *il = new QVBoxLayout(info);
   il->setContentsMargins(6, 2, 6, 2);
   Label39 = new QLabel(info);
   Label39->setObjectName(QStringLiteral("Label39"));
-  Label39->setTextFormat(Qt::PlainText);
   Label40 = new QLabel(info);
   Label40->setObjectName(QStringLiteral("Label40"));
-  Label40->setTextFormat(Qt::PlainText);
   il->addWidget(Label39);
   il->addWidget(Label40);
   ll->addWidget(info, 2, 0, 1, 2);
@@ -496,7 +479,6 @@ void TQuorlan::buildSecurityPage(QWidget *page) {
 }
 
 void TQuorlan::ComboBox2CloseUp() { Timer1->start(); }
-
 void TQuorlan::ComboBox2KeyDown() { Timer1->start(); }
 
 void TQuorlan::Timer1Timer() {

@@ -3,11 +3,8 @@
 // buffers live here too. The reaction trees (TTreePanel) and the exchange with the controller
 // (TExchangePanel) are panels its handlers hand over to.
 
-#include <QList>
 #include <QMainWindow>
-#include <QString>
 #include <array>
-#include <cstdint>
 
 #include "image/ConfigImageTypes.h"
 #include "image/ConfigValue.h"
@@ -15,24 +12,20 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QRadioButton;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
 class QTreeWidget;
-class QTreeWidgetItem;
-class QWidget;
-class TSpinEdit;
-class TRadioGroup;
-class TSmsCentreBox;
+class TExchangePanel;
 class TLink;
 class TProgress;
+class TRadioGroup;
+class TSmsCentreBox;
+class TSpinEdit;
 class TTreePanel;
-class TExchangePanel;
 
 class TQuorlan : public QMainWindow {
   Q_OBJECT
@@ -80,6 +73,7 @@ public:
   // ---- reaction trees (pages are laid down by the window, the panel fills them) ----
   QWidget *treePage1 = nullptr, *treePage2 = nullptr, *treePage3 = nullptr;
   TTreePanel *Trees = nullptr;          // the trees, their menus and the dialogs' target
+  TExchangePanel *Exchange = nullptr;   // the port, the exchange menu and what the link reports
   QTreeWidget *TreeView1 = nullptr, *TreeView2 = nullptr, *TreeView3 = nullptr;
   // Context menus: telephone, relay and empty menu of TreeView1 (1..3), TreeView2 (4..6) and
   // TreeView3 (7..9).
@@ -119,19 +113,10 @@ public:
   ConfigImageBytes IncomingImage{};
 
 public slots:
-  void Timer1Timer();
-  void Edit2Click();
-  void N4Click();
-  void N11Click();
-  void ComboBox2CloseUp();
-  void ComboBox2KeyDown();
-
-  void mmOpenClick();
-  void mmSaveClick();
-  void N6Click();
-  void N7Click();
-  void N8Click();
-  void N9Click();
+  void Timer1Timer();  void Edit2Click();  void ComboBox2CloseUp();  void ComboBox2KeyDown();
+  void mmOpenClick();  void mmSaveClick();  void N4Click();  void N11Click();
+  void N6Click();  void N7Click();  void N8Click();  void N9Click();   // the exchange menu
+  void ComboBox1Change();  void Button1Click();  void Button3Click();  // port, key, sensor ids
   // Builds OutgoingImage from the editor. On success the main window stays disabled and the
   // progress window shown for the caller to finish; false means a threshold text was refused:
   // the operator has been told, OutgoingImage is unchanged and the editor is usable again.
@@ -165,14 +150,6 @@ private:
   void applyValue(const ConfigValue &value);
   void FormClose();  // on closing: "BYE" and close the port
 
-public slots:
-  void ComboBox1Change();   // every change of the picker
-  void Button1Click();      // read the master key
-  void Button3Click();      // read the sensor ids
-public:
-  TExchangePanel *Exchange = nullptr;   // the port, the exchange menu and what the link reports
-
-private:
   TProgress *progress_;
   TLink *link_;
   std::array<QLineEdit *, 29> edits_{};        // index = number, 1..28
