@@ -1,5 +1,7 @@
 // Draws the program's own artwork: the splash picture (black where the desktop shows through)
-// and the application icon. Run once; the PNGs are committed under resources/.
+// and the application icon, also at the sizes the desktop's icon theme takes (drawn at each size
+// rather than scaled, so the large ones stay sharp). Run once; the PNGs are committed under
+// resources/.
 //   g++ -std=c++20 -fPIC tools/artgen/artgen.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/artgen
 //   QT_QPA_PLATFORM=offscreen /tmp/artgen resources
 #include <QGuiApplication>
@@ -42,6 +44,12 @@ int main(int argc, char **argv) {
   icon.fill(Qt::transparent);
   { QPainter p(&icon); drawIcon(p, QRectF(0, 0, 64, 64)); }
   icon.save(dir + "/quorlan.png");
+  for (const int size : {16, 32, 48, 64, 128, 256}) {
+    QImage sized(size, size, QImage::Format_ARGB32);
+    sized.fill(Qt::transparent);
+    { QPainter p(&sized); drawIcon(p, QRectF(0, 0, size, size)); }
+    sized.save(QStringLiteral("%1/icons/quorlan-%2.png").arg(dir).arg(size));
+  }
 
   // Splash: 642 x 479, a rounded card on black; the window shows its middle 567 x 443.
   QImage splash(642, 479, QImage::Format_RGB32);
@@ -75,6 +83,7 @@ int main(int argc, char **argv) {
                QString::fromUtf8("версия 18 · загрузка…"));
   }
   splash.save(dir + "/splash.png");
-  std::printf("wrote %s/quorlan.png and %s/splash.png\n", qPrintable(dir), qPrintable(dir));
+  std::printf("wrote %s/quorlan.png, %s/icons/quorlan-*.png and %s/splash.png\n", qPrintable(dir),
+              qPrintable(dir), qPrintable(dir));
   return 0;
 }
