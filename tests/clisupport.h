@@ -4,6 +4,8 @@
 #include <QtTest>
 
 #include <QProcess>
+#include <memory>
+#include <vector>
 
 #include "image/ConfigCodec.h"
 #include "image/ConfigFile.h"
@@ -35,6 +37,30 @@ CliRun runCli(const QStringList &args, int timeoutMs = 30000) {
   r.out = QString::fromUtf8(p.readAllStandardOutput());
   r.err = QString::fromUtf8(p.readAllStandardError());
   return r;
+}
+
+// Runs several at once: each run's start-up need not wait for the one before.
+QList<CliRun> runClis(const QList<QStringList> &argLists, int timeoutMs = 30000) {
+  std::vector<std::unique_ptr<QProcess>> procs;
+  for (const QStringList &args : argLists) {
+    procs.push_back(std::make_unique<QProcess>());
+    procs.back()->start(cliBinary(), args);
+  }
+  QList<CliRun> runs;
+  for (auto &p : procs) {
+    CliRun r;
+    if (!p->waitForFinished(timeoutMs)) {
+      p->kill();
+      p->waitForFinished();
+      r.err = QStringLiteral("timed out");
+    } else {
+      r.code = p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
+      r.out = QString::fromUtf8(p->readAllStandardOutput());
+      r.err = QString::fromUtf8(p->readAllStandardError());
+    }
+    runs.append(r);
+  }
+  return runs;
 }
 
 bool saveValue(const QString &path, const ConfigValue &v) {
