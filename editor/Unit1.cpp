@@ -26,6 +26,7 @@
 #include "widgets/EditorWidgets.h"
 #include "widgets/FieldChecks.h"
 #include "widgets/MessageBoxes.h"
+#include "widgets/PortPicker.h"
 #include "widgets/Resources.h"
 #include "widgets/Unit5.h"
 
@@ -353,7 +354,7 @@ void TQuorlan::buildGeneralPage(QWidget *page) {
   auto *link = group(u("Соединение с контроллером"), page);
   auto *ll = new QGridLayout(link);
   ll->setContentsMargins(6, 4, 6, 4);
-  ComboBox1 = new QComboBox(link);
+  ComboBox1 = new TPortPicker(link);
   ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
   ComboBox1->setEditable(true);
   ComboBox1->setInsertPolicy(QComboBox::NoInsert);

@@ -16,6 +16,7 @@ void TQuorlan::portScan() {
                                static_cast<QAbstractButton *>(Button1), static_cast<QAbstractButton *>(Button3),
                                Edit12, {}};
     for (int n = 1; n <= 8; ++n) c.ids[std::size_t(n - 1)] = Edit(12 + n);
+    c.statusLine = StatusBar1;
     Exchange = new TExchangePanel(this, link_, progress_, c);
     connect(Exchange, &TExchangePanel::imageRead, this, [this](const ConfigImageBytes &image) {
       IncomingImage = image;

@@ -21,6 +21,7 @@ namespace {
 const QString kDefaultGroup = QStringLiteral("dialout");
 const QString kModemManager = QStringLiteral("ModemManager");
 
+#ifdef Q_OS_UNIX
 // A name the system or another program chose, on one line and of sane length.
 QString cleanName(const QByteArray &raw) {
   QString out;
@@ -29,7 +30,6 @@ QString cleanName(const QByteArray &raw) {
   return out;
 }
 
-#ifdef Q_OS_UNIX
 bool allDigits(const char *s) {
   if (!*s) return false;
   for (; *s; ++s)
