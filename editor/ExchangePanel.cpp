@@ -161,8 +161,6 @@ void TExchangePanel::onPortLost(const QString &reason) {
   error(kPortLost, reason);
 }
 
-bool TExchangePanel::awaitingReturn() const { return returnPoll_->isActive(); }
-
 void TExchangePanel::stopWaiting() { returnPoll_->stop(); }
 
 void TExchangePanel::say(const QString &text) {

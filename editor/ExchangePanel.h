@@ -44,9 +44,6 @@ public:
   void goodbye();   // the window closes: "BYE", the port closed
   // The list scanned again, the picker's text and the open port left as they are.
   void relist();
-  // While the open port's device is gone: it is looked for once a second and reopened when it
-  // is back (the same device path, or the same adapter under another one).
-  bool awaitingReturn() const;
   // The window has been disabled and the image built; the write gives it back when it is over.
   void write(const ConfigImageBytes &image);
   void read();
@@ -61,6 +58,8 @@ private:
   void connectLink();
   void open(const QList<TPortEntry> *scanned);
   void fillPicker(const QList<TPortEntry> &ports);
+  // While the open port's device is gone it is looked for once a second, and reopened when it
+  // is back (the same device path, or the same adapter under another one).
   void onPortLost(const QString &reason);
   void lookForReturn();
   void stopWaiting();
