@@ -7,10 +7,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QTextDocument>
+#include <QTimer>
 
 #include "link/Link.h"
 #include "link/PortNames.h"
 #include "widgets/MessageBoxes.h"
+#include "widgets/PortPicker.h"
 #include "widgets/Unit5.h"
 
 namespace {
@@ -18,6 +23,15 @@ const QString kNoPorts = QStringLiteral("НЕТ!");
 const QString kSearching = QStringLiteral("Идет поиск");
 const QString kOpenError = QStringLiteral("Ошибка открытия порта");
 const QString kPortLost = QStringLiteral("Связь с портом потеряна");
+constexpr int kReturnPollMs = 1000;
+
+// A tooltip that looks like markup is shown as rich text; what a device says about itself is
+// shown as it is.
+QString plainTip(const QString &text) {
+  if (!Qt::mightBeRichText(text)) return text;
+  return QStringLiteral("<qt>") + text.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")) +
+         QStringLiteral("</qt>");
+}
 
 // Enter in the picker's field would re-emit `activated` for a matching item and reopen the
 // port although the text did not change; the key does nothing there.
@@ -35,7 +49,12 @@ public:
 }  // namespace
 
 TExchangePanel::TExchangePanel(QWidget *window, TLink *link, TProgress *progress, const Controls &controls)
-    : QObject(window), window_(window), link_(link), progress_(progress), c_(controls) {
+    : QObject(window), window_(window), link_(link), progress_(progress), c_(controls),
+      returnPoll_(new QTimer(this)) {
+  returnPoll_->setInterval(kReturnPollMs);
+  connect(returnPoll_, &QTimer::timeout, this, &TExchangePanel::lookForReturn);
+  if (auto *picker = qobject_cast<TPortPicker *>(c_.picker))
+    connect(picker, &TPortPicker::popupAboutToShow, this, &TExchangePanel::relist);
   // These lines show what the controller sent; it must never be taken as markup.
   for (QLabel *l : {c_.status, c_.version, c_.received}) l->setTextFormat(Qt::PlainText);
   // Every pick, even of the item already shown, and every typed or deleted character.
@@ -127,11 +146,64 @@ void TExchangePanel::connectLink() {
   connect(l, &TLink::exchangeFailed, this, [this](const QString &detail) {
     error(QStringLiteral("Ошибка передачи"), detail);
   });
-  connect(l, &TLink::portLost, this, [this](const QString &reason) {
-    setCommandsEnabled(false);
-    c_.status->setText(kPortLost);
-    error(kPortLost, reason);
-  });
+  connect(l, &TLink::portLost, this, &TExchangePanel::onPortLost);
+}
+
+void TExchangePanel::onPortLost(const QString &reason) {
+  setCommandsEnabled(false);
+  c_.status->setText(kPortLost);
+  // The wait starts before the box: it runs while the box is up, and the device may be back
+  // before the operator has read it.
+  if (!opened_.device.isEmpty()) {
+    returnPoll_->start();
+    say(QStringLiteral("Порт %1 отключен, ожидание его возвращения").arg(opened_.name));
+  }
+  error(kPortLost, reason);
+}
+
+void TExchangePanel::stopWaiting() { returnPoll_->stop(); }
+
+void TExchangePanel::say(const QString &text) {
+  if (c_.statusLine) c_.statusLine->showMessage(text);
+}
+
+void TExchangePanel::lookForReturn() {
+  if (link_->portOpen()) {   // opened meanwhile by other means
+    stopWaiting();
+    return;
+  }
+  // Received data held by a handler that has not returned (a message box) is delivered when
+  // it returns; a port opened under it would take that data for its own.
+  if (!link_->stateRequestsAllowed()) return;
+  const QList<TPortEntry> ports = link_->ports();
+  const qsizetype at = PortNames::findReturned(opened_, ports);
+  if (at < 0) return;
+  const TPortEntry back = ports.at(at);
+  QString reason;
+  if (!link_->openPort(back.number, ports, &reason)) {
+    // Rights are often given a moment after the device appears: the next tick tries again.
+    say(QStringLiteral("Порт %1 отключен, ожидание его возвращения: %2")
+            .arg(opened_.name, reason.section(QLatin1Char('\n'), 0, 0)));
+    return;
+  }
+  stopWaiting();
+  const QString was = opened_.name;
+  opened_ = link_->portEntry();
+  {
+    // No change signal: the port is open, and a change would open it once more.
+    const QSignalBlocker quiet(c_.picker);
+    fillPicker(ports);
+    c_.picker->setCurrentIndex(c_.picker->findText(back.name));
+    c_.picker->setEditText(back.name);
+  }
+  c_.picker->setToolTip(plainTip(PortNames::tooltipFor(opened_)));
+  c_.status->setText(kSearching);
+  c_.version->clear();
+  setCommandsEnabled(false);
+  // The controller's next announcement runs the handshake as at start-up.
+  link_->listen();
+  say(back.name == was ? QStringLiteral("Порт %1 снова открыт").arg(back.name)
+                       : QStringLiteral("Порт %1 снова открыт как %2").arg(was, back.name));
 }
 
 void TExchangePanel::giveBack() {
@@ -147,13 +219,10 @@ void TExchangePanel::scan() {
   c_.status->setText(kSearching);
   c_.version->clear();
   c_.menu->setEnabled(false);
+  stopWaiting();
   QComboBox *picker = c_.picker;
-  picker->clear();
   const QList<TPortEntry> ports = link_->ports();
-  for (const TPortEntry &p : ports) {
-    picker->addItem(p.name, p.device);
-    picker->setItemData(picker->count() - 1, PortNames::tooltipFor(p), Qt::ToolTipRole);
-  }
+  fillPicker(ports);
   if (ports.isEmpty()) {
     picker->setCurrentIndex(-1);
     picker->setEditText(kNoPorts);
@@ -165,7 +234,31 @@ void TExchangePanel::scan() {
   link_->listen();
 }
 
-void TExchangePanel::pick() { open(nullptr); }
+void TExchangePanel::fillPicker(const QList<TPortEntry> &ports) {
+  QComboBox *picker = c_.picker;
+  picker->clear();
+  for (const TPortEntry &p : ports) {
+    picker->addItem(p.name, p.device);
+    picker->setItemData(picker->count() - 1, plainTip(PortNames::tooltipFor(p)), Qt::ToolTipRole);
+  }
+}
+
+void TExchangePanel::relist() {
+  QComboBox *picker = c_.picker;
+  const QString text = picker->currentText();
+  // No change signal: it would open the port again.
+  const QSignalBlocker quiet(picker);
+  fillPicker(link_->ports());
+  picker->setCurrentIndex(picker->findText(text));
+  picker->setEditText(text);
+}
+
+// The operator's choice ends any wait for a lost port.
+void TExchangePanel::pick() {
+  stopWaiting();
+  if (c_.statusLine) c_.statusLine->clearMessage();
+  open(nullptr);
+}
 
 // With `scanned`, the list scan() has just made rather than a second scan of the system.
 void TExchangePanel::open(const QList<TPortEntry> *scanned) {
@@ -181,6 +274,7 @@ void TExchangePanel::open(const QList<TPortEntry> *scanned) {
   QString reason;
   int number = 0;
   bool opened = false;
+  opened_ = {};
   if (!PortNames::portNumberFromText(text, &number)) {
     if (link_->portOpen()) link_->closePort();
     reason = QStringLiteral("«%1» не содержит номера порта").arg(text);
@@ -195,12 +289,16 @@ void TExchangePanel::open(const QList<TPortEntry> *scanned) {
     errorBox(window_, kOpenError, reason);
     return;
   }
-  c_.picker->setToolTip(link_->portDevice());
+  opened_ = link_->portEntry();
+  c_.picker->setToolTip(plainTip(PortNames::tooltipFor(opened_)));
   c_.status->setText(kSearching);
   setCommandsEnabled(false);
 }
 
-void TExchangePanel::goodbye() { link_->sayGoodbye(); }
+void TExchangePanel::goodbye() {
+  stopWaiting();
+  link_->sayGoodbye();
+}
 
 void TExchangePanel::write(const ConfigImageBytes &image) {
   link_->startWrite(image);

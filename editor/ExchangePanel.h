@@ -9,16 +9,18 @@
 #include <array>
 
 #include "image/ConfigImageTypes.h"
+#include "link/PortNames.h"
 
 class QAbstractButton;
 class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QStatusBar;
+class QTimer;
 class QWidget;
 class TLink;
 class TProgress;
-struct TPortEntry;
 
 class TExchangePanel : public QObject {
   Q_OBJECT
@@ -31,12 +33,17 @@ public:
     QAbstractButton *keyButton, *idButton;   // Button1, Button3
     QLineEdit *key;                          // Edit12
     std::array<QLineEdit *, 8> ids;          // Edit13..Edit20
+    // StatusBar1: a lost port's wait and its return. A TPortPicker as the picker has its list
+    // scanned again whenever it opens.
+    QStatusBar *statusLine = nullptr;
   };
   TExchangePanel(QWidget *window, TLink *link, TProgress *progress, const Controls &controls);
 
   void scan();   // lists the ports, opens the first, and listens for the controller
   void pick();   // the picker's text changed: that port is opened again
   void goodbye();   // the window closes: "BYE", the port closed
+  // The list scanned again, the picker's text and the open port left as they are.
+  void relist();
   // The window has been disabled and the image built; the write gives it back when it is over.
   void write(const ConfigImageBytes &image);
   void read();
@@ -50,6 +57,13 @@ signals:
 private:
   void connectLink();
   void open(const QList<TPortEntry> *scanned);
+  void fillPicker(const QList<TPortEntry> &ports);
+  // While the open port's device is gone it is looked for once a second, and reopened when it
+  // is back (the same device path, or the same adapter under another one).
+  void onPortLost(const QString &reason);
+  void lookForReturn();
+  void stopWaiting();
+  void say(const QString &text);   // on the status line
   void giveBack();   // progress closed, the window usable again
   void error(const QString &text, const QString &detail = {});
   void setCommandsEnabled(bool on);
@@ -58,4 +72,6 @@ private:
   TLink *link_;
   TProgress *progress_;
   Controls c_;
+  TPortEntry opened_;    // the port opened last, kept when its device vanishes
+  QTimer *returnPoll_;
 };

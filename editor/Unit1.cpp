@@ -24,6 +24,7 @@
 #include "widgets/FieldChecks.h"
 #include "widgets/FormKit.h"
 #include "widgets/MessageBoxes.h"
+#include "widgets/PortPicker.h"
 #include "widgets/Resources.h"
 #include "widgets/Unit5.h"
 
@@ -304,7 +305,7 @@ void TQuorlan::buildGeneralPage(QWidget *page) {
   auto *link = group(u("Соединение с контроллером"), page);
   auto *ll = new QGridLayout(link);
   ll->setContentsMargins(6, 4, 6, 4);
-  ComboBox1 = new QComboBox(link);
+  ComboBox1 = new TPortPicker(link);
   ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
   ComboBox1->setEditable(true);
   ComboBox1->setInsertPolicy(QComboBox::NoInsert);

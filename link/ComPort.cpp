@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "link/PortNames.h"
+#include "link/PortTrouble.h"
 
 // ---- TQtSerialIo ----
 
@@ -24,9 +25,15 @@ QString describe(QSerialPort::SerialPortError error, const QString &device, cons
   QString what;
   switch (error) {
     case QSerialPort::PermissionError:
-      what = QStringLiteral("Нет доступа к %1: порт занят другой программой или не хватает прав "
-                            "(на Linux пользователь должен входить в группу dialout).");
+#ifdef Q_OS_UNIX
+      // Qt says the same for missing rights and for a port another program holds; the system
+      // can tell them apart, and each has its own remedy.
+      return PortTrouble::explain(PortTrouble::factsFor(device)) + QStringLiteral("\n(") + qt +
+             QLatin1Char(')');
+#else
+      what = QStringLiteral("Нет доступа к %1: порт занят другой программой или не хватает прав.");
       break;
+#endif
     case QSerialPort::DeviceNotFoundError:
       what = QStringLiteral("Устройство %1 не найдено.");
       break;

@@ -85,7 +85,10 @@ bool TLink::openPort(int number, const QList<TPortEntry> &ports, QString *reason
   portOpen_ = false;
   QString device;
   for (const TPortEntry &e : ports)
-    if (e.number == number) device = e.device;
+    if (e.number == number) {
+      device = e.device;
+      entry_ = e;
+    }
   QString why;
   if (device.isEmpty()) {
     why = QStringLiteral("Порт COM%1 в системе не найден").arg(number);

@@ -51,6 +51,8 @@ public:
   // On closing the program: "BYE", then the port is closed.
   void sayGoodbye();
   QString portDevice() const;        // the open port's device path; empty when closed
+  // The listed port that is open, with what the system told about it; empty when closed.
+  TPortEntry portEntry() const { return portOpen_ ? entry_ : TPortEntry{}; }
   // After the port scan: LinkMode "NO_PC", the line matcher armed. The controller speaks first.
   void listen();
   // The 1000 ms matcher re-arm tick, from start-up to the end.
@@ -160,6 +162,7 @@ private:
   TLinkTimer *rearm_;
   TLinkTimer *watchdog_;
   bool portOpen_ = false;
+  TPortEntry entry_;
   LinkMode mode_ = LinkMode::None;
   std::int32_t replyCounter_ = 0;
   WatchdogReason reason_ = WatchdogReason::None;

@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QSet>
+#include <QStringList>
 #include <algorithm>
 #include <climits>
 
@@ -142,6 +143,12 @@ QList<TPortEntry> systemPorts() {
   const auto infos = QSerialPortInfo::availablePorts();
   for (const QSerialPortInfo &info : infos) {
     TPortEntry e;
+    e.usbIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
+    if (e.usbIds) {
+      e.vendorId = info.vendorIdentifier();
+      e.productId = info.productIdentifier();
+    }
+    e.serialNumber = info.serialNumber();
 #ifdef Q_OS_WIN
     e.name = info.portName();
     e.device = info.portName();
@@ -194,9 +201,57 @@ TPortEntry entryForNumber(int number) {
   return {};
 }
 
+namespace {
+// A device's own words on one line: control characters become one space.
+QString oneLine(const QString &text) {
+  QString out;
+  out.reserve(text.size());
+  bool gap = false;
+  for (const QChar c : text) {
+    if (c.category() == QChar::Other_Control) {
+      gap = true;
+      continue;
+    }
+    if (gap && !out.isEmpty()) out += QLatin1Char(' ');
+    gap = false;
+    out += c;
+  }
+  return out;
+}
+
+QString hex4(quint16 v) { return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper(); }
+
+bool sameAdapter(const TPortEntry &a, const TPortEntry &b) {
+  return !a.serialNumber.isEmpty() && a.serialNumber == b.serialNumber && a.usbIds == b.usbIds &&
+         a.vendorId == b.vendorId && a.productId == b.productId;
+}
+}  // namespace
+
 QString tooltipFor(const TPortEntry &entry) {
-  if (entry.description.isEmpty()) return entry.device;
-  return entry.device + QStringLiteral("\n") + entry.description;
+  QStringList lines{entry.device};
+  const QString description = oneLine(entry.description);
+  if (!description.isEmpty()) lines << description;
+  QStringList usb;
+  if (entry.usbIds)
+    usb << QStringLiteral("USB VID %1, PID %2").arg(hex4(entry.vendorId), hex4(entry.productId));
+  const QString serial = oneLine(entry.serialNumber);
+  if (!serial.isEmpty()) usb << QStringLiteral("серийный номер %1").arg(serial);
+  if (!usb.isEmpty()) lines << usb.join(QStringLiteral(", "));
+  return lines.join(QLatin1Char('\n'));
+}
+
+qsizetype findReturned(const TPortEntry &lost, const QList<TPortEntry> &ports) {
+  if (lost.device.isEmpty()) return -1;
+  for (qsizetype i = 0; i < ports.size(); ++i)
+    if (sameAdapter(lost, ports.at(i))) return i;
+  for (qsizetype i = 0; i < ports.size(); ++i) {
+    const TPortEntry &e = ports.at(i);
+    if (e.device != lost.device) continue;
+    const bool otherAdapter = !lost.serialNumber.isEmpty() && !e.serialNumber.isEmpty() &&
+                              !sameAdapter(lost, e);
+    return otherAdapter ? -1 : i;
+  }
+  return -1;
 }
 
 }  // namespace PortNames

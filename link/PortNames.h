@@ -8,12 +8,26 @@
 
 #include <QList>
 #include <QString>
+#include <utility>
 
 struct TPortEntry {
+  TPortEntry() = default;
+  // What every listed port has; the USB facts below only some.
+  TPortEntry(QString name_, QString device_, QString description_ = {}, int number_ = 0)
+      : name(std::move(name_)), device(std::move(device_)), description(std::move(description_)),
+        number(number_) {}
+
   QString name;          // "COM3"
   QString device;        // what to open: "/dev/ttyUSB0", a virtual link, or "COM3" on Windows
   QString description;   // shown in the tooltip with the device
   int number = 0;
+  // A USB adapter's identity, as far as the system tells it: vendor and product ids (when
+  // `usbIds`) and the serial number (empty when it has none). The serial number finds the
+  // adapter again when it comes back under another device path.
+  bool usbIds = false;
+  quint16 vendorId = 0;
+  quint16 productId = 0;
+  QString serialNumber;
 };
 
 namespace PortNames {
@@ -47,6 +61,13 @@ bool portNumberFromText(const QString &text, int *number);
 // Looks the number up in a fresh scan; empty when no such port exists.
 TPortEntry entryForNumber(int number);
 
+// The picker's tooltip: the device path, the description, then the USB ids and the serial
+// number when known. Control characters in what the device reports about itself are dropped.
 QString tooltipFor(const TPortEntry &entry);
+
+// Where the device of `lost` is listed in `ports` now: the entry with the same USB serial
+// number (and ids), else the one with the same device path unless that is plainly another
+// adapter (both have serial numbers and they differ). -1 while it is not back.
+qsizetype findReturned(const TPortEntry &lost, const QList<TPortEntry> &ports);
 
 }  // namespace PortNames

@@ -1,5 +1,6 @@
 // The port picker on virtual ports of pseudo-terminals: a picked name opens exactly that port,
-// and an open failure during start-up is shown where the main window is going to appear.
+// an open failure during start-up is shown where the main window is going to appear, and the
+// list is scanned again when it opens without touching the open port.
 #include <QtTest>
 
 #include <QAbstractItemView>
@@ -8,6 +9,10 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QScreen>
+#include <QTemporaryDir>
+#include <QTextDocument>
+
+#include <map>
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -34,6 +39,18 @@ struct VirtualPort {
     QFile::remove(link);
     return QFile::link(QString::fromLocal8Bit(ptsname(master)), link);
   }
+  // What the program sent to the port so far.
+  QByteArray sent() {
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    char buf[4096];
+    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) got.append(buf, n);
+    return got;
+  }
+  void close() {
+    if (!link.isEmpty()) QFile::remove(link);
+    link.clear();
+  }
+  QByteArray got;
   ~VirtualPort() {
     if (!link.isEmpty()) QFile::remove(link);
     if (master >= 0) ::close(master);
@@ -42,9 +59,10 @@ struct VirtualPort {
 
 struct Windows {
   TQuorlan *w = nullptr;
-  Windows() {
+  // With `link`, the window talks through it (a link that lists only the virtual ports).
+  explicit Windows(TLink *link = nullptr) {
     Progress = new TProgress;
-    w = new TQuorlan(nullptr, nullptr, Progress);
+    w = new TQuorlan(nullptr, link, Progress);
     Quorlan = w;
   }
   ~Windows() {
@@ -82,6 +100,107 @@ private slots:
       QCOMPARE(TQuorlanProbe(*w).link()->portDevice(), port->link);
       QVERIFY(TQuorlanProbe(*w).link()->portOpen());
     }
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  void popupListsThePortsOfNow_data() {
+    QTest::addColumn<QList<int>>("atStart");
+    QTest::addColumn<int>("removed");
+    QTest::addColumn<int>("added");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("a port open") << QList<int>{1, 5} << 5 << 7 << "COM1";
+    QTest::newRow("the open port unplugged") << QList<int>{1} << 1 << 7 << "COM1";
+    QTest::newRow("no port at start") << QList<int>{} << 0 << 7 << "НЕТ!";
+  }
+
+  void popupListsThePortsOfNow() {
+    QFETCH(QList<int>, atStart);
+    QFETCH(int, removed);
+    QFETCH(int, added);
+    QFETCH(QString, text);
+    // The virtual ports alone, whatever serial devices this machine has.
+    TLink link;
+    link.setPortLister([] {
+      QList<TPortEntry> l = PortNames::scanVirtualFolder(PortNames::virtualPortFolder());
+      PortNames::sortForPicker(l);
+      return l;
+    });
+    std::map<int, VirtualPort> ports;
+    for (int n : atStart) QVERIFY(ports[n].open(n));
+    testsupport::ModalWatcher boxes;
+    Windows windows(&link);
+    QComboBox *picker = windows.w->ComboBox1;
+    QCOMPARE(picker->currentText(), text);
+    const QString openDevice = windows.w->link()->portDevice();
+    QCOMPARE(openDevice.isEmpty(), atStart.isEmpty());
+
+    if (removed) ports[removed].close();
+    QVERIFY(ports[added].open(added));
+    const QString addedName = QStringLiteral("COM%1").arg(added);
+    const QString removedName = QStringLiteral("COM%1").arg(removed);
+    QSignalSpy edits(picker->lineEdit(), &QLineEdit::textEdited);
+    QSignalSpy picks(picker, &QComboBox::activated);
+    const QString addedDevice = ports[added].link;
+    const QString removedDevice = removed ? PortNames::virtualPortFolder() + "/" + removedName : QString();
+    QCOMPARE(picker->findData(addedDevice), -1);
+    if (removed) QVERIFY(picker->findData(removedDevice) >= 0);
+    picker->showPopup();
+    const int at = picker->findData(addedDevice);
+    QVERIFY(at >= 0);
+    QCOMPARE(picker->itemText(at), addedName);
+    QVERIFY(picker->itemData(at, Qt::ToolTipRole).toString().contains(addedDevice));
+    if (removed) QCOMPARE(picker->findData(removedDevice), -1);
+    picker->hidePopup();
+    // The text stays, nothing was picked, and the open port was not opened again.
+    QCOMPARE(picker->currentText(), text);
+    QCOMPARE(windows.w->link()->portDevice(), openDevice);
+    QCOMPARE(edits.size() + picks.size(), 0);
+    if (!atStart.isEmpty()) QCOMPARE(ports[atStart.first()].sent().count("BYE\r\n"), 1);
+    QCOMPARE(ports[added].sent(), QByteArray());
+    // The unplugged open port's item is gone, its name stays in the field.
+    QCOMPARE(picker->currentIndex(), picker->findText(text));
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  void tooltipShowsTheDevicesFacts_data() {
+    QTest::addColumn<QString>("linkName");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("serial");
+    QTest::newRow("usb adapter") << "ttyUSB0" << "FT232R USB UART" << "A50285BI";
+    // A tooltip that looks like markup would be shown as rich text: the device's own words
+    // must come out as they are.
+    QTest::newRow("markup in the names") << "<b>tty" << "<i>UART</i>" << "<img src=x>";
+  }
+
+  void tooltipShowsTheDevicesFacts() {
+    QFETCH(QString, linkName);
+    QFETCH(QString, description);
+    QFETCH(QString, serial);
+    VirtualPort port;
+    QVERIFY(port.open(1));
+    QTemporaryDir dir;
+    const QString device = dir.path() + "/" + linkName;
+    QVERIFY(QFile::link(QFileInfo(port.link).symLinkTarget(), device));
+    TPortEntry e(QStringLiteral("COM1"), device, description, 1);
+    e.usbIds = true;
+    e.vendorId = 0x0403;
+    e.productId = 0x6001;
+    e.serialNumber = serial;
+    TLink link;
+    link.setPortLister([e] { return QList<TPortEntry>{e}; });
+    testsupport::ModalWatcher boxes;
+    Windows windows(&link);
+    QCOMPARE(windows.w->link()->portDevice(), device);
+    const QString expected = device + "\n" + description + "\nUSB VID 0403, PID 6001, серийный номер " + serial;
+    // What the operator sees: rich text is shown as its plain text.
+    auto shown = [](const QString &tip) {
+      if (!Qt::mightBeRichText(tip)) return tip;
+      QTextDocument doc;
+      doc.setHtml(tip);
+      return doc.toPlainText();
+    };
+    QCOMPARE(shown(windows.w->ComboBox1->toolTip()), expected);
+    QCOMPARE(shown(windows.w->ComboBox1->itemData(0, Qt::ToolTipRole).toString()), expected);
     QVERIFY(boxes.boxes.isEmpty());
   }
 

@@ -1,16 +1,22 @@
-// Port names: Linux devices as COM<n>, the virtual-port folder, the picker's order and the
-// port number read from the picker's text.
+// Port names and facts: Linux devices as COM<n>, the virtual-port folder, the picker's order,
+// the port number read from the picker's text, the tooltip's USB facts, finding a lost adapter
+// again, and what an open refused for rights or by another program's hold says.
 #include <QtTest>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
+#include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "link/ComPort.h"
 #include "link/PortNames.h"
+#include "link/PortTrouble.h"
 #include "testsupport.h"
 
 namespace {
@@ -18,12 +24,44 @@ TPortEntry dev(const QString &path) { return {QString(), path, QStringLiteral("d
 TPortEntry virt(int n, const QString &path) {
   return {QStringLiteral("COM%1").arg(n), path, QStringLiteral("v"), n};
 }
+TPortEntry usb(const QString &path, quint16 vid, quint16 pid, const QString &serial) {
+  TPortEntry e = dev(path);
+  e.usbIds = true;
+  e.vendorId = vid;
+  e.productId = pid;
+  e.serialNumber = serial;
+  return e;
+}
+// A pseudo-terminal whose slave stays open here; closed with the object.
+struct Pty {
+  int master = -1, slave = -1;
+  QString path;
+  Pty() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return;
+    path = QString::fromLocal8Bit(::ptsname(master));
+    slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  }
+  ~Pty() {
+    if (slave >= 0) ::close(slave);
+    if (master >= 0) ::close(master);
+  }
+};
+QStringList said(QList<PortTrouble::Holder> holders) {
+  std::sort(holders.begin(), holders.end(), [](const auto &x, const auto &y) { return x.pid < y.pid; });
+  QStringList out;
+  for (const auto &h : holders) out << QStringLiteral("%1 %2").arg(h.pid).arg(h.command);
+  return out;
+}
 QStringList names(const QList<TPortEntry> &l) {
   QStringList out;
   for (const auto &e : l) out << e.name;
   return out;
 }
 }  // namespace
+
+Q_DECLARE_METATYPE(TPortEntry)
+Q_DECLARE_METATYPE(PortTrouble::Facts)
 
 class TstPortNames : public QObject {
   Q_OBJECT
@@ -37,6 +75,15 @@ private slots:
   void nonTerminalIsNamedAsSuch();
   void numberFromText_data();
   void numberFromText();
+  void tooltip_data();
+  void tooltip();
+  void returnedAdapter_data();
+  void returnedAdapter();
+  void holdersInAProcFolder();
+  void holdersOfThisProcess();
+  void troubleText_data();
+  void troubleText();
+  void heldPortNamesItsHolder();
 };
 
 void TstPortNames::fixedNumbers() {
@@ -214,6 +261,166 @@ void TstPortNames::numberFromText() {
   int n = 0;
   QCOMPARE(PortNames::portNumberFromText(text, &n), ok);
   if (ok) QCOMPARE(n, number);
+}
+
+void TstPortNames::tooltip_data() {
+  QTest::addColumn<TPortEntry>("entry");
+  QTest::addColumn<QStringList>("lines");
+  QTest::newRow("virtual port") << virt(3, "/run/x/COM3") << QStringList{"/run/x/COM3", "v"};
+  QTest::newRow("no description") << TPortEntry{"COM1", "/dev/ttyS0", "", 1}
+                                  << QStringList{"/dev/ttyS0"};
+  TPortEntry ftdi = usb("/dev/ttyUSB0", 0x0403, 0x6001, "A50285BI");
+  ftdi.description = "FT232R USB UART";
+  QTest::newRow("usb adapter") << ftdi
+                               << QStringList{"/dev/ttyUSB0", "FT232R USB UART",
+                                              "USB VID 0403, PID 6001, серийный номер A50285BI"};
+  QTest::newRow("ids, no serial") << usb("/dev/ttyACM0", 0x2341, 0x0043, "")
+                                  << QStringList{"/dev/ttyACM0", "d", "USB VID 2341, PID 0043"};
+  TPortEntry serialOnly = dev("COM4");
+  serialOnly.serialNumber = "7&1B2";
+  QTest::newRow("serial, no ids") << serialOnly << QStringList{"COM4", "d", "серийный номер 7&1B2"};
+  // What a device says of itself cannot add lines of its own.
+  TPortEntry odd = usb("/dev/ttyUSB1", 0xABCD, 0x00ef, "S1\nS2\r");
+  odd.description = "Line1\nLine2\tend";
+  QTest::newRow("control characters")
+      << odd << QStringList{"/dev/ttyUSB1", "Line1 Line2 end", "USB VID ABCD, PID 00EF, серийный номер S1 S2"};
+}
+
+void TstPortNames::tooltip() {
+  QFETCH(TPortEntry, entry);
+  QFETCH(QStringList, lines);
+  QCOMPARE(PortNames::tooltipFor(entry).split('\n'), lines);
+}
+
+void TstPortNames::returnedAdapter_data() {
+  QTest::addColumn<TPortEntry>("lost");
+  QTest::addColumn<QList<TPortEntry>>("now");
+  QTest::addColumn<int>("found");
+  const TPortEntry a = usb("/dev/ttyUSB0", 0x0403, 0x6001, "A1");
+  QTest::newRow("not back") << a << QList<TPortEntry>{dev("/dev/ttyS0")} << -1;
+  QTest::newRow("nothing listed") << a << QList<TPortEntry>{} << -1;
+  QTest::newRow("same path") << a << QList<TPortEntry>{dev("/dev/ttyS0"), a} << 1;
+  QTest::newRow("same serial, another path")
+      << a << QList<TPortEntry>{dev("/dev/ttyUSB0"), usb("/dev/ttyUSB1", 0x0403, 0x6001, "A1")} << 1;
+  QTest::newRow("another adapter on the path")
+      << a << QList<TPortEntry>{usb("/dev/ttyUSB0", 0x0403, 0x6001, "B2")} << -1;
+  QTest::newRow("same serial of another maker")
+      << a << QList<TPortEntry>{usb("/dev/ttyUSB1", 0x10C4, 0xEA60, "A1")} << -1;
+  QTest::newRow("path now without serial")
+      << a << QList<TPortEntry>{dev("/dev/ttyUSB0")} << 0;
+  const TPortEntry v = virt(3, "/run/x/COM3");
+  QTest::newRow("virtual port back") << v << QList<TPortEntry>{virt(1, "/run/x/COM1"), v} << 1;
+  QTest::newRow("no serials, another path")
+      << dev("/dev/ttyUSB0") << QList<TPortEntry>{dev("/dev/ttyUSB1")} << -1;
+  QTest::newRow("empty serials do not match")
+      << usb("/dev/ttyUSB0", 1, 2, "") << QList<TPortEntry>{usb("/dev/ttyUSB1", 1, 2, "")} << -1;
+  QTest::newRow("nothing was open") << TPortEntry{} << QList<TPortEntry>{TPortEntry{}} << -1;
+}
+
+void TstPortNames::returnedAdapter() {
+  QFETCH(TPortEntry, lost);
+  QFETCH(QList<TPortEntry>, now);
+  QFETCH(int, found);
+  QCOMPARE(int(PortNames::findReturned(lost, now)), found);
+}
+
+void TstPortNames::holdersInAProcFolder() {
+  // A folder laid out as /proc: processes by number, their open files as links in fd/.
+  Pty pty;
+  QVERIFY(pty.slave >= 0);
+  QTemporaryDir proc;
+  const QString p = proc.path();
+  auto process = [&](const QString &pid, const QByteArray &comm, const QStringList &files) {
+    QVERIFY(QDir(p).mkpath(pid + "/fd"));
+    if (!comm.isNull()) {
+      QFile f(p + "/" + pid + "/comm");
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(comm);
+    }
+    for (int i = 0; i < files.size(); ++i)
+      QVERIFY(QFile::link(files.at(i), p + "/" + pid + "/fd/" + QString::number(i + 3)));
+  };
+  process("612", "ModemManager\n", {"/dev/null", pty.path});
+  process("700", "other\n", {"/dev/null", "/dev/zero"});
+  process("701", "gone\n", {p + "/missing"});
+  process("702", QByteArray(), {pty.path});   // no name to be had
+  process("self", "self\n", {pty.path});      // not a process number
+  QVERIFY(QDir(p).mkdir("800"));              // no fd folder
+
+  QCOMPARE(said(PortTrouble::holdersOf(pty.path, p)), (QStringList{"612 ModemManager", "702 "}));
+  // Reached through a link (a virtual port): the same device, the same holders.
+  QVERIFY(QFile::link(pty.path, p + "/COM3"));
+  QCOMPARE(PortTrouble::holdersOf(p + "/COM3", p).size(), 2);
+  // /dev/zero by one of them; a missing device or folder finds nobody.
+  QCOMPARE(said(PortTrouble::holdersOf("/dev/zero", p)), QStringList{"700 other"});
+  QVERIFY(PortTrouble::holdersOf(p + "/missing", p).isEmpty());
+  QVERIFY(PortTrouble::holdersOf(pty.path, p + "/missing").isEmpty());
+}
+
+void TstPortNames::holdersOfThisProcess() {
+  Pty pty;
+  QVERIFY(pty.slave >= 0);
+  const PortTrouble::Facts facts = PortTrouble::factsFor(pty.path);
+  QVERIFY(facts.permitted);   // ours
+  QCOMPARE(facts.device, pty.path);
+  bool self = false;
+  for (const auto &h : facts.holders) self = self || h.pid == ::getpid();
+  QVERIFY(self);
+}
+
+void TstPortNames::troubleText_data() {
+  using PortTrouble::Facts;
+  QTest::addColumn<Facts>("facts");
+  QTest::addColumn<QStringList>("says");
+  QTest::addColumn<QStringList>("never");
+  const QString usermod = QStringLiteral("sudo usermod -aG %1 $USER");
+  const QString mmStop = QStringLiteral("sudo systemctl stop ModemManager");
+  QTest::newRow("no rights") << Facts{"/dev/ttyUSB0", false, "", false, {}}
+                             << QStringList{"/dev/ttyUSB0", "dialout", usermod.arg("dialout"), "войдите"}
+                             << QStringList{"занят", mmStop};
+  QTest::newRow("no rights, the device's group")
+      << Facts{"/dev/ttyUSB0", false, "uucp", false, {}}
+      << QStringList{"uucp", usermod.arg("uucp")} << QStringList{"dialout"};
+  QTest::newRow("joined, not logged in again")
+      << Facts{"/dev/ttyACM0", false, "dialout", true, {}}
+      << QStringList{"/dev/ttyACM0", "dialout", "войдите снова"} << QStringList{"usermod", "занят"};
+  QTest::newRow("held by ModemManager")
+      << Facts{"/dev/ttyACM0", true, "dialout", false, {{612, "ModemManager"}}}
+      << QStringList{"/dev/ttyACM0", "занят", "ModemManager (PID 612)", mmStop}
+      << QStringList{"usermod", "dialout"};
+  QTest::newRow("held by two")
+      << Facts{"/dev/ttyUSB0", true, "dialout", false, {{100, "minicom"}, {200, ""}}}
+      << QStringList{"minicom (PID 100)", "? (PID 200)"} << QStringList{"ModemManager", "usermod"};
+  QTest::newRow("held, holder unknown, ttyACM")
+      << Facts{"/dev/ttyACM1", true, "", false, {}}
+      << QStringList{"/dev/ttyACM1", "занят", "ModemManager", mmStop} << QStringList{"PID", "usermod"};
+  QTest::newRow("held, holder unknown, ttyUSB")
+      << Facts{"/dev/ttyUSB3", true, "", false, {}}
+      << QStringList{"/dev/ttyUSB3", "занят"} << QStringList{"ModemManager", "PID", "usermod"};
+}
+
+void TstPortNames::troubleText() {
+  QFETCH(PortTrouble::Facts, facts);
+  QFETCH(QStringList, says);
+  QFETCH(QStringList, never);
+  const QString text = PortTrouble::explain(facts);
+  for (const QString &s : says) QVERIFY2(text.contains(s), qPrintable(s + " not in: " + text));
+  for (const QString &s : never) QVERIFY2(!text.contains(s), qPrintable(s + " in: " + text));
+}
+
+void TstPortNames::heldPortNamesItsHolder() {
+  // A port this process already has open is refused to a second opener (its lock), as one that
+  // another program holds: the reason names the holder, and Qt's own words follow.
+  Pty pty;
+  QVERIFY(pty.master >= 0);
+  TComPort first, second;
+  QString reason;
+  QVERIFY2(first.openDevice(pty.path, &reason), qPrintable(reason));
+  QVERIFY(!second.openDevice(pty.path, &reason));
+  const QString self = QStringLiteral("(PID %1)").arg(::getpid());
+  QVERIFY2(reason.contains(QStringLiteral("занят другой программой")) && reason.contains(self),
+           qPrintable(reason));
+  QVERIFY(reason.contains(QStringLiteral("\n(")));
 }
 
 QTEST_GUILESS_MAIN(TstPortNames)

@@ -1,0 +1,189 @@
+// A port that follows the hardware: the open port's device goes away (the simulator stops and
+// takes its virtual port along) and comes back (a new simulator on the same number); the window
+// reopens it by itself, says so on the status line, and the controller's announcement runs the
+// handshake as at start-up; an adapter is found again by its serial number under another path.
+// An operator's pick ends the wait.
+#include <QtTest>
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStatusBar>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "editor/Unit1.h"
+#include "link/Link.h"
+#include "link/PortNames.h"
+#include "simsupport.h"
+#include "testsupport.h"
+#include "widgets/Unit5.h"
+
+namespace {
+
+// A pseudo-terminal listed as virtual port COM<number>; unplugged by closing it.
+struct Pty {
+  int master = -1;
+  QString link;
+  bool open(int number) {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return false;
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    link = PortNames::virtualPortFolder() + QStringLiteral("/COM%1").arg(number);
+    QDir().mkpath(PortNames::virtualPortFolder());
+    return QFile::link(QString::fromLocal8Bit(::ptsname(master)), link);
+  }
+  QByteArray sent() {
+    char buf[4096];
+    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) got.append(buf, n);
+    return got;
+  }
+  void unplug() {
+    QFile::remove(link);
+    if (master >= 0) ::close(master);
+    master = -1;
+  }
+  ~Pty() { unplug(); }
+  QByteArray got;
+};
+
+struct Windows {
+  TQuorlan *w = nullptr;
+  explicit Windows(TLink *link = nullptr) {
+    Progress = new TProgress;
+    w = new TQuorlan(nullptr, link, Progress);
+    Quorlan = w;
+  }
+  ~Windows() {
+    w->close();
+    delete w;
+    Quorlan = nullptr;
+    delete Progress;
+    Progress = nullptr;
+  }
+};
+
+bool exchangeReady(TQuorlan *w) {
+  return w->Label39->text() == QStringLiteral("Соединение установленно") &&
+         w->N5->menuAction()->isEnabled() && w->Button1->isEnabled() && w->Button3->isEnabled();
+}
+
+}  // namespace
+
+class TstHotplug : public QObject {
+  Q_OBJECT
+private slots:
+  // The simulator takes COM1, the first in the list, so the window opens it at start-up.
+  void initTestCase() {
+    testsupport::isolateRuntimeDir();
+    QVERIFY2(QFile::exists(simBinary()), qPrintable(simBinary()));
+  }
+
+  void lostPortComesBack() {
+    Sim sim;
+    QVERIFY(sim.start(1));
+    testsupport::ModalWatcher boxes;
+    Windows windows;
+    TQuorlan *w = windows.w;
+    QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM1"));
+    QTRY_VERIFY_WITH_TIMEOUT(exchangeReady(w), 5000);
+
+    sim.stop();
+    // The one message about the loss, the commands off, and the wait on the status line.
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 1, 5000);
+    QCOMPARE(boxes.boxes.first().text, QStringLiteral("Связь с портом потеряна"));
+    QCOMPARE(w->PortOpen(), 0);
+    QVERIFY(!w->N5->menuAction()->isEnabled());
+    QCOMPARE(w->StatusBar1->currentMessage(),
+             QStringLiteral("Порт COM1 отключен, ожидание его возвращения"));
+
+    Sim again;
+    QVERIFY(again.start(1));
+    QTRY_COMPARE_WITH_TIMEOUT(w->StatusBar1->currentMessage(), QStringLiteral("Порт COM1 снова открыт"), 3000);
+    QCOMPARE(w->PortOpen(), 1);
+    QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM1"));
+    QTRY_VERIFY_WITH_TIMEOUT(exchangeReady(w), 5000);
+    QCOMPARE(w->LinkMode(), LinkMode::PC);
+    QCOMPARE(again.count("< BYE"), 1);
+    // The link works: the key comes back.
+    w->Edit12->clear();
+    QTest::mouseClick(static_cast<QAbstractButton *>(w->Button1), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Edit12->text(), QStringLiteral("0A00001B2C3D4E5F"), 3000);
+    QCOMPARE(boxes.boxes.size(), 1);
+  }
+
+  void anAdapterBackUnderAnotherPath() {
+    // The adapter (serial number A1) was COM1 and comes back as COM2: the same adapter, so it
+    // is opened there.
+    QMap<QString, QString> serials;
+    TLink link;
+    link.setPortLister([&serials] {
+      QList<TPortEntry> l = PortNames::scanVirtualFolder(PortNames::virtualPortFolder());
+      for (TPortEntry &e : l) {
+        e.serialNumber = serials.value(e.device);
+        e.usbIds = !e.serialNumber.isEmpty();
+        e.vendorId = 0x0403;
+        e.productId = 0x6001;
+      }
+      PortNames::sortForPicker(l);
+      return l;
+    });
+    Pty first, second;
+    QVERIFY(first.open(1));
+    serials[first.link] = QStringLiteral("A1");
+    testsupport::ModalWatcher boxes;
+    Windows windows(&link);
+    TQuorlan *w = windows.w;
+    QCOMPARE(w->link()->portDevice(), first.link);
+    first.unplug();
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 1, 5000);
+    QCOMPARE(w->StatusBar1->currentMessage(), QStringLiteral("Порт COM1 отключен, ожидание его возвращения"));
+
+    QVERIFY(second.open(2));
+    serials[second.link] = QStringLiteral("A1");
+    QTRY_COMPARE_WITH_TIMEOUT(w->StatusBar1->currentMessage(), QStringLiteral("Порт COM1 снова открыт как COM2"), 3000);
+    QCOMPARE(w->link()->portDevice(), second.link);
+    QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM2"));
+    QVERIFY(w->ComboBox1->toolTip().contains(QStringLiteral("серийный номер A1")));
+    QTRY_VERIFY_WITH_TIMEOUT(second.sent().contains("BYE\r\n"), 2000);
+    // The announcement of a controller on the new port is answered.
+    QVERIFY(::write(second.master, "ATI\r\n", 5) == 5);
+    QTRY_VERIFY_WITH_TIMEOUT(second.sent().contains("PC\r\n"), 2000);
+    QCOMPARE(boxes.boxes.size(), 1);
+  }
+
+  void aPickEndsTheWait() {
+    Sim sim, other;
+    QVERIFY(sim.start(1));
+    QVERIFY(other.start(4));
+    testsupport::ModalWatcher boxes;
+    Windows windows;
+    TQuorlan *w = windows.w;
+    QTRY_VERIFY_WITH_TIMEOUT(exchangeReady(w), 5000);
+    sim.stop();
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 1, 5000);
+
+    const int com4 = w->ComboBox1->findText(QStringLiteral("COM4"));
+    QVERIFY(com4 >= 0);
+    w->ComboBox1->setCurrentIndex(com4);
+    emit w->ComboBox1->activated(com4);
+    QCOMPARE(w->link()->portDevice(), other.link);
+    QVERIFY(w->StatusBar1->currentMessage().isEmpty());
+    Sim again;
+    QVERIFY(again.start(1));
+    // Longer than the wait's poll: COM1 stays alone.
+    QTest::qWait(1300);
+    QCOMPARE(w->link()->portDevice(), other.link);
+    QCOMPARE(again.count("< BYE"), 0);
+    QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM4"));
+    QVERIFY(w->StatusBar1->currentMessage().isEmpty());
+    QCOMPARE(boxes.boxes.size(), 1);
+  }
+};
+
+QTEST_MAIN(TstHotplug)
+#include "tst_hotplug.moc"

@@ -1,0 +1,6 @@
+#include "widgets/PortPicker.h"
+
+void TPortPicker::showPopup() {
+  emit popupAboutToShow();
+  QComboBox::showPopup();
+}
