@@ -96,7 +96,7 @@ private slots:
     // The one message about the loss, the commands off, and the wait on the status line.
     QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 1, 5000);
     QCOMPARE(boxes.boxes.first().text, QStringLiteral("Связь с портом потеряна"));
-    QCOMPARE(w->PortOpen(), 0);
+    QVERIFY(!TQuorlanProbe(*w).link()->portOpen());
     QVERIFY(!w->N5->menuAction()->isEnabled());
     QCOMPARE(w->StatusBar1->currentMessage(),
              QStringLiteral("Порт COM1 отключен, ожидание его возвращения"));
@@ -104,10 +104,10 @@ private slots:
     Sim again;
     QVERIFY(again.start(1));
     QTRY_COMPARE_WITH_TIMEOUT(w->StatusBar1->currentMessage(), QStringLiteral("Порт COM1 снова открыт"), 3000);
-    QCOMPARE(w->PortOpen(), 1);
+    QVERIFY(TQuorlanProbe(*w).link()->portOpen());
     QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM1"));
     QTRY_VERIFY_WITH_TIMEOUT(exchangeReady(w), 5000);
-    QCOMPARE(w->LinkMode(), LinkMode::PC);
+    QCOMPARE(TQuorlanProbe(*w).link()->mode(), LinkMode::PC);
     QCOMPARE(again.count("< BYE"), 1);
     // The link works: the key comes back.
     w->Edit12->clear();
@@ -138,7 +138,7 @@ private slots:
     testsupport::ModalWatcher boxes;
     Windows windows(&link);
     TQuorlan *w = windows.w;
-    QCOMPARE(w->link()->portDevice(), first.link);
+    QCOMPARE(TQuorlanProbe(*w).link()->portDevice(), first.link);
     first.unplug();
     QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 1, 5000);
     QCOMPARE(w->StatusBar1->currentMessage(), QStringLiteral("Порт COM1 отключен, ожидание его возвращения"));
@@ -146,7 +146,7 @@ private slots:
     QVERIFY(second.open(2));
     serials[second.link] = QStringLiteral("A1");
     QTRY_COMPARE_WITH_TIMEOUT(w->StatusBar1->currentMessage(), QStringLiteral("Порт COM1 снова открыт как COM2"), 3000);
-    QCOMPARE(w->link()->portDevice(), second.link);
+    QCOMPARE(TQuorlanProbe(*w).link()->portDevice(), second.link);
     QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM2"));
     QVERIFY(w->ComboBox1->toolTip().contains(QStringLiteral("серийный номер A1")));
     QTRY_VERIFY_WITH_TIMEOUT(second.sent().contains("BYE\r\n"), 2000);
@@ -171,13 +171,13 @@ private slots:
     QVERIFY(com4 >= 0);
     w->ComboBox1->setCurrentIndex(com4);
     emit w->ComboBox1->activated(com4);
-    QCOMPARE(w->link()->portDevice(), other.link);
+    QCOMPARE(TQuorlanProbe(*w).link()->portDevice(), other.link);
     QVERIFY(w->StatusBar1->currentMessage().isEmpty());
     Sim again;
     QVERIFY(again.start(1));
     // Longer than the wait's poll: COM1 stays alone.
     QTest::qWait(1300);
-    QCOMPARE(w->link()->portDevice(), other.link);
+    QCOMPARE(TQuorlanProbe(*w).link()->portDevice(), other.link);
     QCOMPARE(again.count("< BYE"), 0);
     QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM4"));
     QVERIFY(w->StatusBar1->currentMessage().isEmpty());

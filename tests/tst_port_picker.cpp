@@ -131,7 +131,7 @@ private slots:
     Windows windows(&link);
     QComboBox *picker = windows.w->ComboBox1;
     QCOMPARE(picker->currentText(), text);
-    const QString openDevice = windows.w->link()->portDevice();
+    const QString openDevice = TQuorlanProbe(*windows.w).link()->portDevice();
     QCOMPARE(openDevice.isEmpty(), atStart.isEmpty());
 
     if (removed) ports[removed].close();
@@ -153,7 +153,7 @@ private slots:
     picker->hidePopup();
     // The text stays, nothing was picked, and the open port was not opened again.
     QCOMPARE(picker->currentText(), text);
-    QCOMPARE(windows.w->link()->portDevice(), openDevice);
+    QCOMPARE(TQuorlanProbe(*windows.w).link()->portDevice(), openDevice);
     QCOMPARE(edits.size() + picks.size(), 0);
     if (!atStart.isEmpty()) QCOMPARE(ports[atStart.first()].sent().count("BYE\r\n"), 1);
     QCOMPARE(ports[added].sent(), QByteArray());
@@ -190,7 +190,7 @@ private slots:
     link.setPortLister([e] { return QList<TPortEntry>{e}; });
     testsupport::ModalWatcher boxes;
     Windows windows(&link);
-    QCOMPARE(windows.w->link()->portDevice(), device);
+    QCOMPARE(TQuorlanProbe(*windows.w).link()->portDevice(), device);
     const QString expected = device + "\n" + description + "\nUSB VID 0403, PID 6001, серийный номер " + serial;
     // What the operator sees: rich text is shown as its plain text.
     auto shown = [](const QString &tip) {
