@@ -5,8 +5,17 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <memory>
+#ifdef Q_OS_WIN
+#include <QDir>
+#include <io.h>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "FileCommands.h"
 #include "Help.h"
@@ -287,6 +296,7 @@ public:
 // "COM12" by the window's names, or the path of a character device.
 bool parsePort(const QString &text, PortChoice *choice, QString *why) {
   choice->shown = text;
+#ifndef Q_OS_WIN
   if (text.startsWith(QLatin1Char('/'))) {
     struct stat st{};
     if (::stat(QFile::encodeName(text).constData(), &st) != 0) {
@@ -300,6 +310,14 @@ bool parsePort(const QString &text, PortChoice *choice, QString *why) {
     choice->device = text;
     return true;
   }
+#else
+  // A port in the device namespace (\\.\COM12): only opening it tells whether it is one, and
+  // the open error says why not.
+  if (text.startsWith(QLatin1String("\\\\.\\")) || text.startsWith(QLatin1String("//./"))) {
+    choice->device = QDir::toNativeSeparators(text);
+    return true;
+  }
+#endif
   int number = 0;
   if (text.left(3).compare(QLatin1String("COM"), Qt::CaseInsensitive) == 0 &&
       PortNames::portNumberFromText(text, &number) && number > 0) {
@@ -311,11 +329,27 @@ bool parsePort(const QString &text, PortChoice *choice, QString *why) {
   return false;
 }
 
+// The bar redraws its line with "\r" and "\033[K".
+bool stderrIsTerminal() {
+#ifdef Q_OS_WIN
+  // A console takes the escape sequence only when asked to; NUL is a character device too, but
+  // no console.
+  if (!_isatty(_fileno(stderr))) return false;
+  const HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  return GetConsoleMode(h, &mode) &&
+         ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
+          SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
+#else
+  return ::isatty(STDERR_FILENO) == 1;
+#endif
+}
+
 // The bar on a terminal: bytes of all ports together and the time left at the rate so far.
 class ProgressBar {
 public:
   explicit ProgressBar(const std::vector<std::unique_ptr<PortJob>> &jobs) : jobs_(jobs) {
-    enabled_ = ::isatty(STDERR_FILENO) == 1 && qEnvironmentVariableIsEmpty("QUORLAN_NO_PROGRESS");
+    enabled_ = stderrIsTerminal() && qEnvironmentVariableIsEmpty("QUORLAN_NO_PROGRESS");
     for (const auto &j : jobs_) total_ += j->totalBytes();
     if (!enabled_ || total_ == 0) return;
     clock_.start();
@@ -343,7 +377,7 @@ private:
                              .arg(done)
                              .arg(total_)
                              .arg((leftMs + 999) / 1000);
-    std::fputs(line.toUtf8().constData(), stderr);
+    cli::write(stderr, line);
     std::fflush(stderr);
     shown_ = true;
   }

@@ -13,15 +13,14 @@ enum Exit : int {
   kMismatch = 3,        // the configuration read back differs from the one written
 };
 
-inline void out(const QString &text) {
-  const QByteArray b = text.toUtf8();
-  std::fwrite(b.constData(), 1, size_t(b.size()), stdout);
-}
+// UTF-8 bytes; on a Windows console, whose code page is rarely UTF-8, the text itself.
+void write(std::FILE *stream, const QString &text);
+
+inline void out(const QString &text) { write(stdout, text); }
 inline void outLine(const QString &text) { out(text + QLatin1Char('\n')); }
 inline void errLine(const QString &text) {
   std::fflush(stdout);
-  const QByteArray b = (QStringLiteral("quorlan-cli: ") + text + QLatin1Char('\n')).toUtf8();
-  std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
+  write(stderr, QStringLiteral("quorlan-cli: ") + text + QLatin1Char('\n'));
 }
 
 // Seconds with the decimal comma, as everything else the operator reads.

@@ -22,3 +22,9 @@ bool readConfigFile(const QString &path, ConfigImageBytes &out, ConfigFileError 
 // file as it was.
 bool writeConfigFile(const QString &path, const ConfigImageBytes &image,
                      ConfigFileError *error = nullptr);
+
+// True for a path Windows takes for a device rather than a file: a reserved name in any folder
+// and with any extension (COM1, nul.txt, C:\x\LPT1.cfg), or the device namespace (\\.\COM3,
+// \\?\GLOBALROOT\...). Windows opens those as devices, so they are refused before anything is
+// opened. Plain text rules, the same on every system.
+bool isWindowsDevicePath(const QString &path);

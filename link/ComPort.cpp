@@ -65,13 +65,16 @@ TQtSerialIo::~TQtSerialIo() = default;
 
 bool TQtSerialIo::open(const QString &device) {
   if (port_->isOpen()) port_->close();
-  // A virtual port is a link; open what it points at so lock files name the real device.
   QString location = device;
+#ifndef Q_OS_WIN
+  // A virtual port is a link; open what it points at so lock files name the real device. (On
+  // Windows a port name is no file to look at.)
   const QFileInfo fi(device);
   if (fi.isSymLink()) {
     const QString target = fi.canonicalFilePath();
     if (!target.isEmpty()) location = target;
   }
+#endif
   port_->setPortName(location);
   port_->setBaudRate(QSerialPort::Baud9600);
   port_->setDataBits(QSerialPort::Data8);

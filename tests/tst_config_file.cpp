@@ -87,6 +87,8 @@ private slots:
   void writesInPlaceWhereNothingCanBeCreated();
   void failedInPlaceSaveKeepsOldBytes();
   void windowRefusesFifo();
+  void windowsDeviceNames_data();
+  void windowsDeviceNames();
 };
 
 void TstConfigFile::initTestCase() {
@@ -326,6 +328,72 @@ void TstConfigFile::windowRefusesFifo() {
   QCOMPARE(boxes.size(), 1);
   QVERIFY(boxes[0].text.contains(QDir::toNativeSeparators(fifo)));
   QVERIFY2(boxes[0].informative.contains("канал"), qPrintable(boxes[0].informative));
+}
+
+// The names Windows opens as devices, refused there before anything is opened; and the
+// near misses that are ordinary files and must stay writable.
+void TstConfigFile::windowsDeviceNames_data() {
+  QTest::addColumn<QString>("path");
+  QTest::addColumn<bool>("device");
+  const struct {
+    const char16_t *path;
+    bool device;
+  } rows[] = {
+      {u"COM1", true},
+      {u"com9", true},
+      {u"COM0", true},
+      {u"LPT3", true},
+      {u"COM\u00B9", true},
+      {u"lpt\u00B3.cfg", true},
+      {u"NUL", true},
+      {u"nul.txt", true},
+      {u"Nul.tar.gz", true},
+      {u"CON", true},
+      {u"prn", true},
+      {u"AUX.cfg", true},
+      {u"CONIN$", true},
+      {u"conout$", true},
+      {u"NUL .cfg", true},
+      {u"NUL:stream", true},
+      {u"C:\\configs\\COM1.cfg", true},
+      {u"C:/configs/aux", true},
+      {u"D:NUL", true},
+      {u"\\\\server\\share\\PRN", true},
+      {u"\\\\.\\COM12", true},
+      {u"//./pipe/quorlan", true},
+      {u"\\\\.\\C:\\configs\\unit.cfg", true},
+      {u"\\\\?\\GLOBALROOT\\Device\\Serial0", true},
+      {u"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\x.cfg", true},
+      {u"\\??\\COM1", true},
+      {u"\\\\?\\C:\\configs\\unit.cfg", false},
+      {u"\\\\?\\UNC\\server\\share\\unit.cfg", false},
+      {u"\\??\\D:\\unit.cfg", false},
+      {u"COM10", false},
+      {u"COM", false},
+      {u"COMA", false},
+      {u"LPT", false},
+      {u"com1x.cfg", false},
+      {u"xCOM1", false},
+      {u"NULL", false},
+      {u"console.cfg", false},
+      {u"CON_1.cfg", false},
+      {u"auxiliary.cfg", false},
+      {u"C:\\COM1\\unit.cfg", false},
+      {u"C:\\nul.d\\unit.cfg", false},
+      {u"/home/tech/COM1-backup.cfg", false},
+      {u"unit.cfg", false},
+      {u"", false},  // nothing to compare
+      {u"C:", false},
+  };
+  for (const auto &r : rows)
+    QTest::newRow(QString::fromUtf16(r.path).toUtf8().constData())
+        << QString::fromUtf16(r.path) << r.device;
+}
+
+void TstConfigFile::windowsDeviceNames() {
+  QFETCH(QString, path);
+  QFETCH(bool, device);
+  QCOMPARE(isWindowsDevicePath(path), device);
 }
 
 QTEST_MAIN(TstConfigFile)
