@@ -40,7 +40,7 @@ CliRun runCli(const QStringList &args, int timeoutMs = 30000) {
 }
 
 // Runs several at once: each run's start-up need not wait for the one before.
-QList<CliRun> runClis(const QList<QStringList> &argLists, int timeoutMs = 30000) {
+inline QList<CliRun> runClis(const QList<QStringList> &argLists, int timeoutMs = 30000) {
   std::vector<std::unique_ptr<QProcess>> procs;
   for (const QStringList &args : argLists) {
     procs.push_back(std::make_unique<QProcess>());
