@@ -1,9 +1,6 @@
 #include "widgets/FieldChecks.h"
 
-#include <QLineEdit>
-
 #include "image/TextRules.h"
-#include "widgets/MessageBoxes.h"
 
 namespace fieldcheck {
 
@@ -21,12 +18,5 @@ Result cutAtFirstRefused(const QString &text, Allowed allowed) {
 Result phone(const QString &text) { return cutAtFirstRefused(text, textrules::phoneChar); }
 
 Result threshold(const QString &text) { return cutAtFirstRefused(text, textrules::thresholdChar); }
-
-void refusePhone(QWidget *owner, QLineEdit *edit) {
-  const Result r = phone(edit->text());
-  if (!r.refused) return;
-  errorBox(owner, kPhoneMessage);
-  edit->setText(r.text);
-}
 
 }  // namespace fieldcheck
