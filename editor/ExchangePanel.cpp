@@ -57,12 +57,7 @@ TExchangePanel::TExchangePanel(QWidget *window, TLink *link, TProgress *progress
     connect(picker, &TPortPicker::popupAboutToShow, this, &TExchangePanel::relist);
   // These lines show what the controller sent; it must never be taken as markup.
   for (QLabel *l : {c_.status, c_.version, c_.received}) l->setTextFormat(Qt::PlainText);
-  // Every pick, even of the item already shown, and every typed or deleted character.
-  connect(c_.picker, &QComboBox::activated, this, &TExchangePanel::pick);
-  if (QLineEdit *edit = c_.picker->lineEdit()) {
-    connect(edit, &QLineEdit::textEdited, this, &TExchangePanel::pick);
-    edit->installEventFilter(new SwallowEnter(edit));
-  }
+  if (QLineEdit *edit = c_.picker->lineEdit()) edit->installEventFilter(new SwallowEnter(edit));
   connectLink();
 }
 

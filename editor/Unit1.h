@@ -66,8 +66,6 @@ public:
   QMenu *N10 = nullptr;                 // "Справка"
   QAction *mmOpen = nullptr, *mmSave = nullptr, *N4 = nullptr;
   QAction *N6 = nullptr, *N7 = nullptr, *N8 = nullptr, *N9 = nullptr, *N11 = nullptr;
-
-  // ---- timers ----
   QTimer *Timer1 = nullptr;             // 50 ms one-shot SMS centre check
 
   // ---- reaction trees (pages are laid down by the window, the panel fills them) ----

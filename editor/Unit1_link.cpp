@@ -1,6 +1,8 @@
 // Main window: the port picker, the exchange menu and the two read buttons hand over to the
 // exchange panel; the protocol itself is the link's.
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QMenu>
 
 #include "editor/ExchangePanel.h"
@@ -17,14 +19,15 @@ void TQuorlan::buildExchange() {
     IncomingImage = image;
     Load();
   });
+  // Every pick, even of the item already shown, and every typed or deleted character.
+  connect(ComboBox1, &QComboBox::activated, this, &TQuorlan::ComboBox1Change);
+  connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, &TQuorlan::ComboBox1Change);
   connect(key, &QAbstractButton::clicked, this, &TQuorlan::Button1Click);
   connect(ids, &QAbstractButton::clicked, this, &TQuorlan::Button3Click);
 }
 
 void TQuorlan::ComboBox1Change() { Exchange->pick(); }
 void TQuorlan::FormClose() { Exchange->goodbye(); }
-
-// ---- the exchange menu and buttons ----
 
 void TQuorlan::N6Click() {
   if (mass_out()) Exchange->write(OutgoingImage);   // a refused threshold: nothing is sent
