@@ -14,4 +14,20 @@ bool thresholdChar(QChar c) {
   return asciiDigit(c) || c == QLatin1Char(',') || c == QLatin1Char('-');
 }
 
+QString oneLine(const QString &text) {
+  QString out;
+  out.reserve(text.size());
+  bool gap = false;
+  for (const QChar c : text) {
+    if (c.category() == QChar::Other_Control) {
+      gap = true;
+      continue;
+    }
+    if (gap && !out.isEmpty()) out += QLatin1Char(' ');
+    gap = false;
+    out += c;
+  }
+  return out;
+}
+
 }  // namespace textrules

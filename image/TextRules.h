@@ -17,4 +17,8 @@ qsizetype firstRefused(const QString &text, Allowed allowed) {
   return -1;
 }
 
+// Text from a device or a controller on one line: each run of control characters becomes one
+// space (none at the start).
+QString oneLine(const QString &text);
+
 }  // namespace textrules

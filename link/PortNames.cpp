@@ -14,6 +14,8 @@
 #include <unistd.h>
 #endif
 
+#include "image/TextRules.h"
+
 namespace PortNames {
 
 namespace {
@@ -202,23 +204,6 @@ TPortEntry entryForNumber(int number) {
 }
 
 namespace {
-// A device's own words on one line: control characters become one space.
-QString oneLine(const QString &text) {
-  QString out;
-  out.reserve(text.size());
-  bool gap = false;
-  for (const QChar c : text) {
-    if (c.category() == QChar::Other_Control) {
-      gap = true;
-      continue;
-    }
-    if (gap && !out.isEmpty()) out += QLatin1Char(' ');
-    gap = false;
-    out += c;
-  }
-  return out;
-}
-
 QString hex4(quint16 v) { return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper(); }
 
 bool sameAdapter(const TPortEntry &a, const TPortEntry &b) {
@@ -229,12 +214,12 @@ bool sameAdapter(const TPortEntry &a, const TPortEntry &b) {
 
 QString tooltipFor(const TPortEntry &entry) {
   QStringList lines{entry.device};
-  const QString description = oneLine(entry.description);
+  const QString description = textrules::oneLine(entry.description);
   if (!description.isEmpty()) lines << description;
   QStringList usb;
   if (entry.usbIds)
     usb << QStringLiteral("USB VID %1, PID %2").arg(hex4(entry.vendorId), hex4(entry.productId));
-  const QString serial = oneLine(entry.serialNumber);
+  const QString serial = textrules::oneLine(entry.serialNumber);
   if (!serial.isEmpty()) usb << QStringLiteral("серийный номер %1").arg(serial);
   if (!usb.isEmpty()) lines << usb.join(QStringLiteral(", "));
   return lines.join(QLatin1Char('\n'));

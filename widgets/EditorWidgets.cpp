@@ -13,6 +13,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "image/TextRules.h"
+
 TSpinEdit::TSpinEdit(int min, int max, bool typing, QWidget *parent)
     : QSpinBox(parent) {
   setRange(min, max);
@@ -139,24 +141,6 @@ int typedLimit(const QLineEdit *edit) {
   return edit->maxLength();
 }
 
-namespace {
-QString foldControls(const QString &text) {
-  QString out;
-  out.reserve(text.size());
-  bool blank = false;
-  for (const QChar c : text) {
-    if (c.category() == QChar::Other_Control) {
-      blank = true;
-      continue;
-    }
-    if (blank && !out.isEmpty()) out += QLatin1Char(' ');
-    blank = false;
-    out += c;
-  }
-  return out;
-}
-}  // namespace
-
 TLineLabel::TLineLabel(const QString &text, QWidget *parent) : QLabel(text, parent) {
   setTextFormat(Qt::PlainText);
   setWordWrap(false);
@@ -164,7 +148,7 @@ TLineLabel::TLineLabel(const QString &text, QWidget *parent) : QLabel(text, pare
   setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 }
 
-QString TLineLabel::shownText() const { return foldControls(text()); }
+QString TLineLabel::shownText() const { return textrules::oneLine(text()); }
 
 QSize TLineLabel::sizeHint() const {
   const QMargins m = contentsMargins();
