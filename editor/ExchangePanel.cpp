@@ -184,13 +184,7 @@ void TExchangePanel::lookForReturn() {
   stopWaiting();
   const QString was = opened_.name;
   opened_ = link_->portEntry();
-  {
-    // No change signal: the port is open, and a change would open it once more.
-    const QSignalBlocker quiet(c_.picker);
-    fillPicker(ports);
-    c_.picker->setCurrentIndex(c_.picker->findText(back.name));
-    c_.picker->setEditText(back.name);
-  }
+  refillShowing(ports, back.name);
   c_.picker->setToolTip(plainTip(PortNames::tooltipFor(opened_)));
   c_.status->setText(kSearching);
   c_.version->clear();
@@ -238,15 +232,14 @@ void TExchangePanel::fillPicker(const QList<TPortEntry> &ports) {
   }
 }
 
-void TExchangePanel::relist() {
-  QComboBox *picker = c_.picker;
-  const QString text = picker->currentText();
-  // No change signal: it would open the port again.
-  const QSignalBlocker quiet(picker);
-  fillPicker(link_->ports());
-  picker->setCurrentIndex(picker->findText(text));
-  picker->setEditText(text);
+void TExchangePanel::refillShowing(const QList<TPortEntry> &ports, const QString &text) {
+  const QSignalBlocker quiet(c_.picker);
+  fillPicker(ports);
+  c_.picker->setCurrentIndex(c_.picker->findText(text));
+  c_.picker->setEditText(text);
 }
+
+void TExchangePanel::relist() { refillShowing(link_->ports(), c_.picker->currentText()); }
 
 // The operator's choice ends any wait for a lost port.
 void TExchangePanel::pick() {

@@ -58,6 +58,8 @@ private:
   void connectLink();
   void open(const QList<TPortEntry> *scanned);
   void fillPicker(const QList<TPortEntry> &ports);
+  // The list anew with `text` still shown, and no change signal: it would open the port again.
+  void refillShowing(const QList<TPortEntry> &ports, const QString &text);
   // While the open port's device is gone it is looked for once a second, and reopened when it
   // is back (the same device path, or the same adapter under another one).
   void onPortLost(const QString &reason);

@@ -29,8 +29,8 @@ void TQuorlan::buildTrees() {
     for (int i = 0; i < items.size(); ++i) {
       const int n = t == 1 ? 12 + i : t == 3 ? 37 + i : i == 0 ? 110 : 24 + i;
       items[i]->setObjectName(QStringLiteral("N%1").arg(n));
-      const QByteArray slot = QByteArray::number(QSLOT_CODE) + "N" + QByteArray::number(n) + "Click()";
-      connect(items[i], SIGNAL(triggered()), this, slot.constData());
+      const QByteArray handler = "N" + QByteArray::number(n) + "Click";
+      connect(items[i], &QAction::triggered, this, [this, handler] { QMetaObject::invokeMethod(this, handler.constData()); });
     }
   }
   connect(Trees, &TTreePanel::contextRequested, this, [this](int tree, const QPoint &pos) {
