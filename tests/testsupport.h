@@ -14,6 +14,7 @@
 
 #include "app/Startup.h"
 #include "editor/Unit1.h"
+#include "widgets/Unit5.h"
 
 // The editor as one configuration value, read or set at once, without the encoder's progress
 // window or the window's state.
@@ -29,6 +30,23 @@ private:
 };
 
 namespace testsupport {
+
+// The main window with a progress window of its own; with `link`, it talks through that link.
+struct MainWindowOnly {
+  TQuorlan *w = nullptr;
+  explicit MainWindowOnly(TLink *link = nullptr) {
+    Progress = new TProgress;
+    w = new TQuorlan(nullptr, link, Progress);
+    Quorlan = w;
+  }
+  ~MainWindowOnly() {
+    w->close();
+    delete w;
+    Quorlan = nullptr;
+    delete Progress;
+    Progress = nullptr;
+  }
+};
 
 // Gives this test process a runtime folder of its own, so virtual ports of parallel tests
 // never meet. Call before anything scans ports.

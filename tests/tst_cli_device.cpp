@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "clisupport.h"
+#include "ptysupport.h"
 #include "image/FieldNames.h"
 #include "simsupport.h"
 
@@ -33,21 +34,6 @@ ConfigValue sample() {
   v.spins[1] = 4;
   return v;
 }
-
-// A terminal nobody answers on: a controller that is switched off.
-struct SilentPty {
-  int master = -1;
-  QString device;
-  bool open() {
-    master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return false;
-    device = QString::fromLocal8Bit(::ptsname(master));
-    return true;
-  }
-  ~SilentPty() {
-    if (master >= 0) ::close(master);
-  }
-};
 
 }  // namespace
 
@@ -104,7 +90,7 @@ private slots:
     Sim a, b;
     QVERIFY(a.start(43));
     QVERIFY(b.start(44));
-    SilentPty silent;
+    testsupport::TestPty silent;
     QVERIFY(silent.open());
     const QString backup = path(QStringLiteral("backup-{port}.cfg"));
     const CliRun r = runCli({QStringLiteral("write"), QStringLiteral("--port"), QStringLiteral("COM43"),
@@ -127,7 +113,7 @@ private slots:
   void progressBarOnATerminal() {
     Sim sim;
     QVERIFY(sim.start(46));
-    SilentPty terminal;
+    testsupport::TestPty terminal;
     QVERIFY(terminal.open());
     QProcess p;
     p.setStandardErrorFile(terminal.device);

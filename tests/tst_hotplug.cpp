@@ -20,52 +20,11 @@
 #include "link/Link.h"
 #include "link/PortNames.h"
 #include "simsupport.h"
+#include "ptysupport.h"
 #include "testsupport.h"
 #include "widgets/Unit5.h"
 
 namespace {
-
-// A pseudo-terminal listed as virtual port COM<number>; unplugged by closing it.
-struct Pty {
-  int master = -1;
-  QString link;
-  bool open(int number) {
-    master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return false;
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    link = PortNames::virtualPortFolder() + QStringLiteral("/COM%1").arg(number);
-    QDir().mkpath(PortNames::virtualPortFolder());
-    return QFile::link(QString::fromLocal8Bit(::ptsname(master)), link);
-  }
-  QByteArray sent() {
-    char buf[4096];
-    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) got.append(buf, n);
-    return got;
-  }
-  void unplug() {
-    QFile::remove(link);
-    if (master >= 0) ::close(master);
-    master = -1;
-  }
-  ~Pty() { unplug(); }
-  QByteArray got;
-};
-
-struct Windows {
-  TQuorlan *w = nullptr;
-  explicit Windows(TLink *link = nullptr) {
-    Progress = new TProgress;
-    w = new TQuorlan(nullptr, link, Progress);
-    Quorlan = w;
-  }
-  ~Windows() {
-    w->close();
-    delete w;
-    Quorlan = nullptr;
-    delete Progress;
-    Progress = nullptr;
-  }
-};
 
 bool exchangeReady(TQuorlan *w) {
   return w->Label39->text() == QStringLiteral("Соединение установленно") &&
@@ -87,7 +46,7 @@ private slots:
     Sim sim;
     QVERIFY(sim.start(1));
     testsupport::ModalWatcher boxes;
-    Windows windows;
+    testsupport::MainWindowOnly windows;
     TQuorlan *w = windows.w;
     QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM1"));
     QTRY_VERIFY_WITH_TIMEOUT(exchangeReady(w), 5000);
@@ -132,11 +91,11 @@ private slots:
       PortNames::sortForPicker(l);
       return l;
     });
-    Pty first, second;
+    testsupport::TestPty first, second;
     QVERIFY(first.open(1));
     serials[first.link] = QStringLiteral("A1");
     testsupport::ModalWatcher boxes;
-    Windows windows(&link);
+    testsupport::MainWindowOnly windows(&link);
     TQuorlan *w = windows.w;
     QCOMPARE(TQuorlanProbe(*w).link()->portDevice(), first.link);
     first.unplug();
@@ -161,7 +120,7 @@ private slots:
     QVERIFY(sim.start(1));
     QVERIFY(other.start(4));
     testsupport::ModalWatcher boxes;
-    Windows windows;
+    testsupport::MainWindowOnly windows;
     TQuorlan *w = windows.w;
     QTRY_VERIFY_WITH_TIMEOUT(exchangeReady(w), 5000);
     sim.stop();

@@ -23,58 +23,8 @@
 #include "link/Link.h"
 #include "link/ComPort.h"
 #include "link/PortNames.h"
+#include "ptysupport.h"
 #include "testsupport.h"
-
-namespace {
-
-// A pseudo-terminal whose slave is listed as virtual port COM<number>.
-struct VirtualPort {
-  int master = -1;
-  QString link;
-  bool open(int number) {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
-    QDir().mkpath(PortNames::virtualPortFolder());
-    link = PortNames::virtualPortFolder() + QStringLiteral("/COM%1").arg(number);
-    QFile::remove(link);
-    return QFile::link(QString::fromLocal8Bit(ptsname(master)), link);
-  }
-  // What the program sent to the port so far.
-  QByteArray sent() {
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    char buf[4096];
-    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) got.append(buf, n);
-    return got;
-  }
-  void close() {
-    if (!link.isEmpty()) QFile::remove(link);
-    link.clear();
-  }
-  QByteArray got;
-  ~VirtualPort() {
-    if (!link.isEmpty()) QFile::remove(link);
-    if (master >= 0) ::close(master);
-  }
-};
-
-struct Windows {
-  TQuorlan *w = nullptr;
-  // With `link`, the window talks through it (a link that lists only the virtual ports).
-  explicit Windows(TLink *link = nullptr) {
-    Progress = new TProgress;
-    w = new TQuorlan(nullptr, link, Progress);
-    Quorlan = w;
-  }
-  ~Windows() {
-    w->hide();
-    delete w;
-    Quorlan = nullptr;
-    delete Progress;
-    Progress = nullptr;
-  }
-};
-
-}  // namespace
 
 class TstPortPicker : public QObject {
   Q_OBJECT
@@ -82,15 +32,15 @@ private slots:
   void initTestCase() { testsupport::isolateRuntimeDir(); }
 
   void aPickedPortOpensWhole() {
-    VirtualPort com1, com10, com33;
+    testsupport::TestPty com1, com10, com33;
     QVERIFY(com1.open(1) && com10.open(10) && com33.open(33));
     testsupport::ModalWatcher boxes;
-    Windows windows;
+    testsupport::MainWindowOnly windows;
     TQuorlan *w = windows.w;
     QComboBox *picker = w->ComboBox1;
     // Typing may go as long as the longest listed name.
     QCOMPARE(picker->itemText(1), QStringLiteral("COM10"));
-    for (const VirtualPort *port : {&com10, &com33, &com1, &com33}) {
+    for (const testsupport::TestPty *port : {&com10, &com33, &com1, &com33}) {
       const int index = picker->findText(QFileInfo(port->link).fileName());
       QVERIFY(index >= 0);
       picker->showPopup();
@@ -125,16 +75,16 @@ private slots:
       PortNames::sortForPicker(l);
       return l;
     });
-    std::map<int, VirtualPort> ports;
+    std::map<int, testsupport::TestPty> ports;
     for (int n : atStart) QVERIFY(ports[n].open(n));
     testsupport::ModalWatcher boxes;
-    Windows windows(&link);
+    testsupport::MainWindowOnly windows(&link);
     QComboBox *picker = windows.w->ComboBox1;
     QCOMPARE(picker->currentText(), text);
     const QString openDevice = TQuorlanProbe(*windows.w).link()->portDevice();
     QCOMPARE(openDevice.isEmpty(), atStart.isEmpty());
 
-    if (removed) ports[removed].close();
+    if (removed) ports[removed].unlist();
     QVERIFY(ports[added].open(added));
     const QString addedName = QStringLiteral("COM%1").arg(added);
     const QString removedName = QStringLiteral("COM%1").arg(removed);
@@ -176,7 +126,7 @@ private slots:
     QFETCH(QString, linkName);
     QFETCH(QString, description);
     QFETCH(QString, serial);
-    VirtualPort port;
+    testsupport::TestPty port;
     QVERIFY(port.open(1));
     QTemporaryDir dir;
     const QString device = dir.path() + "/" + linkName;
@@ -189,7 +139,7 @@ private slots:
     TLink link;
     link.setPortLister([e] { return QList<TPortEntry>{e}; });
     testsupport::ModalWatcher boxes;
-    Windows windows(&link);
+    testsupport::MainWindowOnly windows(&link);
     QCOMPARE(TQuorlanProbe(*windows.w).link()->portDevice(), device);
     const QString expected = device + "\n" + description + "\nUSB VID 0403, PID 6001, серийный номер " + serial;
     // What the operator sees: rich text is shown as its plain text.
@@ -221,7 +171,7 @@ private slots:
     });
     poll.start(20);
     {
-      Windows windows;
+      testsupport::MainWindowOnly windows;
       QFile::remove(link);
       QVERIFY(boxFrame.isValid());
       QVERIFY(onTop);   // above the splash, which stays on top too
