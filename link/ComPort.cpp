@@ -81,22 +81,21 @@ bool TQtSerialIo::open(const QString &device) {
   port_->setParity(QSerialPort::NoParity);
   port_->setStopBits(QSerialPort::OneStop);
   port_->setFlowControl(QSerialPort::NoFlowControl);
-  bool opened;
   {
     // onError() clears the errors it takes for harmless once the port is open; during the open
     // they are the reason, so it must not see them.
     const QSignalBlocker quiet(port_);
-    opened = port_->open(QIODevice::ReadWrite);
+    if (!port_->open(QIODevice::ReadWrite)) {
+      lastError_ = describe(port_->error(), device, port_->errorString());
+      port_->clearError();
+      return false;
+    }
+    // A port without modem lines refuses these: a pseudo-terminal, Bluetooth serial ports and
+    // some converters on Windows, each with an error code of its own. The port works without
+    // them, so a refusal here is never taken for a lost device.
+    port_->setDataTerminalReady(false);
+    port_->setRequestToSend(false);
   }
-  if (!opened) {
-    lastError_ = describe(port_->error(), device, port_->errorString());
-    port_->clearError();
-    return false;
-  }
-  // A pseudo-terminal has no modem lines: Qt reports UnsupportedOperationError, which is no
-  // failure of the open.
-  port_->setDataTerminalReady(false);
-  port_->setRequestToSend(false);
   // Announcements that piled up before the port was ours would each be answered, and every
   // answer brings another version line, which ends whatever exchange is running by then.
   port_->clear(QSerialPort::Input);

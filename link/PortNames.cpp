@@ -22,6 +22,7 @@ namespace {
 constexpr int kFirstFreeNumber = 97;
 constexpr int kRangeSize = 32;   // each fixed family covers 32 numbers
 
+#ifndef Q_OS_WIN
 // "COM" followed by a positive decimal number without leading zeros or anything else.
 int numberOfComName(const QString &name) {
   static const QRegularExpression re(QStringLiteral("^COM([1-9][0-9]{0,8})$"));
@@ -29,7 +30,6 @@ int numberOfComName(const QString &name) {
   return m.hasMatch() ? m.captured(1).toInt() : 0;
 }
 
-#ifndef Q_OS_WIN
 // Whoever can put a link into the folder chooses where the program's COM<n> leads, and so who
 // gets the configuration sent to it: only a real folder of this user that nobody else may
 // write into is trusted.

@@ -19,7 +19,13 @@ constexpr double kTrailerWaitMs = 500;       // for the 0x00 after a written ima
 constexpr double kPcOkWaitMs = 3000;
 constexpr double kLineWaitMs = 1000;         // the time, date or relay line after its command
 
-std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// MinGW's printf checks follow msvcrt unless told that the C99 one (%zu) is in use.
+#ifdef __MINGW32__
+#define KORVEL_PRINTF gnu_printf
+#else
+#define KORVEL_PRINTF printf
+#endif
+std::string format(const char *fmt, ...) __attribute__((format(KORVEL_PRINTF, 1, 2)));
 std::string format(const char *fmt, ...) {
   char buf[512];
   va_list ap;
