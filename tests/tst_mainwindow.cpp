@@ -413,6 +413,11 @@ private slots:
     Progress->Label1->removeEventFilter(&counter);
     QVERIFY(Progress->windowHandle()->isExposed());
     QVERIFY(paints > 0);
+#ifdef Q_OS_WIN
+    if (QGuiApplication::platformName() != QLatin1String("windows"))
+      QEXPECT_FAIL("", "on Windows only the native platform exposes a window without the event "
+                       "loop, and that loop runs timers there", Continue);
+#endif
     QVERIFY(!timerRan);
     Progress->showWindow();
     QVERIFY(Progress->isShown());

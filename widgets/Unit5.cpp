@@ -4,12 +4,20 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFont>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QThread>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
+
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 TProgress *Progress = nullptr;
 
@@ -66,6 +74,15 @@ void TProgress::showWindow() {
   // events through until it is exposed (its first paint comes with that), but no input, no
   // serial data and no timers, and not for long.
   QWindow *window = windowHandle();
+#ifdef Q_OS_WIN
+  // Windows' event loop runs timers and the serial port's finished reads whatever the flags
+  // below say. The window's first paint is asked for directly instead (Qt exposes and paints
+  // it within WM_PAINT), and nothing else runs.
+  if (window && QGuiApplication::platformName() == QLatin1String("windows")) {
+    UpdateWindow(reinterpret_cast<HWND>(window->winId()));
+    return;
+  }
+#endif
   const QDeadlineTimer deadline(kExposeWaitMs);
   while (window && !window->isExposed() && !deadline.hasExpired()) {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
