@@ -19,9 +19,9 @@
 
 // ---- TQtSerialIo ----
 
-namespace {
 // The operator reads the reason in Russian; Qt's own words follow for the technician.
-QString describe(QSerialPort::SerialPortError error, const QString &device, const QString &qt) {
+QString describePortFailure(int errorCode, const QString &device, const QString &qt) {
+  const auto error = static_cast<QSerialPort::SerialPortError>(errorCode);
   QString what;
   switch (error) {
     case QSerialPort::PermissionError:
@@ -52,7 +52,6 @@ QString describe(QSerialPort::SerialPortError error, const QString &device, cons
   }
   return what.arg(device) + QStringLiteral("\n(") + qt + QLatin1Char(')');
 }
-}  // namespace
 
 TQtSerialIo::TQtSerialIo(QObject *parent) : TSerialIo(parent), port_(new QSerialPort(this)) {
   port_->setReadBufferSize(TComPort::kBufferSize);
@@ -86,7 +85,7 @@ bool TQtSerialIo::open(const QString &device) {
     // they are the reason, so it must not see them.
     const QSignalBlocker quiet(port_);
     if (!port_->open(QIODevice::ReadWrite)) {
-      lastError_ = describe(port_->error(), device, port_->errorString());
+      lastError_ = describePortFailure(int(port_->error()), device, port_->errorString());
       port_->clearError();
       return false;
     }
@@ -186,8 +185,7 @@ void TQtSerialIo::onError(int error) {
   // controller's last lines matter (closing the port would throw them away).
   if (port_->bytesAvailable() > 0) emit readyRead();
   if (!port_->isOpen()) return;
-  lastError_ = describe(static_cast<QSerialPort::SerialPortError>(error), port_->portName(),
-                        port_->errorString());
+  lastError_ = describePortFailure(error, port_->portName(), port_->errorString());
   // Closing stops the read notifier, so a dead descriptor cannot spin the event loop.
   port_->close();
   port_->clearError();

@@ -12,6 +12,10 @@
 
 class QSerialPort;
 
+// Why a port could not be opened or failed, for the operator: a QSerialPort::SerialPortError, the
+// device's name and the system's own words.
+QString describePortFailure(int serialPortError, const QString &device, const QString &systemText);
+
 class TSerialIo : public QObject {
   Q_OBJECT
 public:

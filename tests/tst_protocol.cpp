@@ -6,7 +6,10 @@
 #include <QLocale>
 #include <QSignalSpy>
 
+#include <QSerialPort>
+
 #include "FakeController.h"
+#include "link/ComPort.h"
 
 namespace {
 
@@ -43,6 +46,7 @@ class TstProtocol : public QObject {
   Q_OBJECT
 
 private slots:
+  void portFailuresAreWorded();
   void handshakeAndLaterVersionLines();
   void identifiersKeyAndStrayLines();
   void clockInRussianFormsWhateverTheLocale();
@@ -558,4 +562,19 @@ void TstProtocol::commandAfterTwoQuietMinutes() {
 }
 
 QTEST_GUILESS_MAIN(TstProtocol)
+// What the operator reads when a port will not open or fails: the reason in Russian, then the
+// system's words. Windows refuses a port another program holds with "access denied", which Wine
+// cannot show (it opens a COM port twice).
+void TstProtocol::portFailuresAreWorded() {
+  QCOMPARE(describePortFailure(QSerialPort::ResourceError, "COM3", "I/O error"),
+           QString("Устройство COM3 отключено или недоступно.\n(I/O error)"));
+  QCOMPARE(describePortFailure(QSerialPort::DeviceNotFoundError, "COM12", "x"),
+           QString("Устройство COM12 не найдено.\n(x)"));
+#ifdef Q_OS_WIN
+  QCOMPARE(describePortFailure(QSerialPort::PermissionError, "COM7", "Access denied."),
+           QString("Нет доступа к COM7: порт занят другой программой или не хватает прав.\n"
+                   "(Access denied.)"));
+#endif
+}
+
 #include "tst_protocol.moc"
