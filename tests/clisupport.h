@@ -15,13 +15,26 @@ namespace {
 QString cliBinary() {
   const QString env = qEnvironmentVariable("QUORLAN_CLI");
   if (!env.isEmpty()) return env;
+#ifdef Q_OS_WIN
+  return QCoreApplication::applicationDirPath() + QStringLiteral("/../quorlan-cli.exe");
+#else
   return QCoreApplication::applicationDirPath() + QStringLiteral("/../quorlan-cli");
+#endif
 }
 
 struct CliRun {
   int code = -1;
   QString out, err;
 };
+
+// What a stream carried, as text: on Windows the C library ends each line with CR LF there.
+QString textOf(const QByteArray &bytes) {
+  QString text = QString::fromUtf8(bytes);
+#ifdef Q_OS_WIN
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+#endif
+  return text;
+}
 
 CliRun runCli(const QStringList &args, int timeoutMs = 30000) {
   QProcess p;
@@ -34,8 +47,8 @@ CliRun runCli(const QStringList &args, int timeoutMs = 30000) {
     return r;
   }
   r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  r.out = QString::fromUtf8(p.readAllStandardOutput());
-  r.err = QString::fromUtf8(p.readAllStandardError());
+  r.out = textOf(p.readAllStandardOutput());
+  r.err = textOf(p.readAllStandardError());
   return r;
 }
 
@@ -55,8 +68,8 @@ inline QList<CliRun> runClis(const QList<QStringList> &argLists, int timeoutMs =
       r.err = QStringLiteral("timed out");
     } else {
       r.code = p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
-      r.out = QString::fromUtf8(p->readAllStandardOutput());
-      r.err = QString::fromUtf8(p->readAllStandardError());
+      r.out = textOf(p->readAllStandardOutput());
+      r.err = textOf(p->readAllStandardError());
     }
     runs.append(r);
   }

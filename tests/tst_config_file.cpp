@@ -6,6 +6,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -13,6 +19,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#endif
 
 #include "widgets/Unit5.h"
 #include "editor/EditorFiles.h"
@@ -38,14 +45,16 @@ bool put(const QString &path, const QByteArray &data) {
   QFile f(path);
   return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
+QStringList entries(const QString &dir) {
+  return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                             QDir::Name);
+}
+
+#ifndef Q_OS_WIN
 struct stat statOf(const QString &path) {
   struct stat st {};
   if (::lstat(QFile::encodeName(path).constData(), &st) != 0) st.st_mode = 0;
   return st;
-}
-QStringList entries(const QString &dir) {
-  return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                             QDir::Name);
 }
 
 // A FIFO that nobody writes to must be refused, not waited on: a hang ends the test instead.
@@ -68,6 +77,21 @@ struct FileSizeLimit {
 };
 
 constexpr uid_t kOtherUser = 65534;
+#else
+std::wstring wide(const QString &path) { return QDir::toNativeSeparators(path).toStdWString(); }
+DWORD attributesOf(const QString &path) { return GetFileAttributesW(wide(path).c_str()); }
+
+// Another program's handle on a file, with the sharing it allows others.
+struct Holder {
+  HANDLE h;
+  Holder(const QString &path, DWORD share)
+      : h(CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  ~Holder() {
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+};
+#endif
 
 }  // namespace
 
@@ -78,15 +102,26 @@ class TstConfigFile : public QObject {
 
 private slots:
   void initTestCase();
+#ifndef Q_OS_WIN  // FIFOs, device nodes, modes, owners and size limits are POSIX's
   void readsOnlyRegularFiles();
   void neverReplacesDevicesOrFifos();
+#endif
   void saveIntoMissingFolderFails_data();
   void saveIntoMissingFolderFails();
+#ifndef Q_OS_WIN
   void keepsOwnerModeAndLinks();
   void replacesBesideUnderReadOnlyFolder();
   void writesInPlaceWhereNothingCanBeCreated();
   void failedInPlaceSaveKeepsOldBytes();
   void windowRefusesFifo();
+#else
+  void cyrillicNamesAttributesAndLinks();
+  void readOnlyFileIsRefused();
+  void fileHeldOpenByAnotherProgram_data();
+  void fileHeldOpenByAnotherProgram();
+  void deviceNamesAreNeverOpened();
+  void windowTellsWhy();
+#endif
   void windowsDeviceNames_data();
   void windowsDeviceNames();
 };
@@ -97,6 +132,7 @@ void TstConfigFile::initTestCase() {
   d = tmp.path();
 }
 
+#ifndef Q_OS_WIN
 void TstConfigFile::readsOnlyRegularFiles() {
   const QString fifo = d + "/fifo", device = d + "/device", shortFile = d + "/short";
   QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
@@ -153,12 +189,20 @@ void TstConfigFile::neverReplacesDevicesOrFifos() {
   }
 }
 
+#endif
+
 void TstConfigFile::saveIntoMissingFolderFails_data() {
   QTest::addColumn<QString>("below");   // the file's path below a fresh folder
   QTest::addColumn<int>("err");         // what the system says about it
+#ifdef Q_OS_WIN
+  QTest::newRow("missing folder") << "absent/config" << int(ERROR_PATH_NOT_FOUND);
+  QTest::newRow("missing folders") << "absent/deeper/config" << int(ERROR_PATH_NOT_FOUND);
+  QTest::newRow("a file for a folder") << "plain/config" << int(ERROR_PATH_NOT_FOUND);
+#else
   QTest::newRow("missing folder") << "absent/config" << ENOENT;
   QTest::newRow("missing folders") << "absent/deeper/config" << ENOENT;
   QTest::newRow("a file for a folder") << "plain/config" << ENOTDIR;
+#endif
 }
 
 void TstConfigFile::saveIntoMissingFolderFails() {
@@ -179,6 +223,7 @@ void TstConfigFile::saveIntoMissingFolderFails() {
   QCOMPARE(entries(d), outerBefore);
 }
 
+#ifndef Q_OS_WIN
 void TstConfigFile::keepsOwnerModeAndLinks() {
   const bool root = ::geteuid() == 0;
   const QString sub = d + "/keep";
@@ -329,6 +374,151 @@ void TstConfigFile::windowRefusesFifo() {
   QVERIFY(boxes[0].text.contains(QDir::toNativeSeparators(fifo)));
   QVERIFY2(boxes[0].informative.contains("канал"), qPrintable(boxes[0].informative));
 }
+
+#else  // Q_OS_WIN
+
+// A new file, a replaced one and a hidden one with a second name, under Russian names: each
+// save leaves exactly the image, the old file's attributes and names, and nothing beside.
+void TstConfigFile::cyrillicNamesAttributesAndLinks() {
+  const QString sub = d + QStringLiteral("/Конфигурации"),
+                file = sub + QStringLiteral("/объект 7.cfg"),
+                twin = sub + QStringLiteral("/объект 7 копия.cfg");
+  QVERIFY(QDir().mkdir(sub));
+  for (int seed : {1, 2}) {  // made, then replaced
+    ConfigFileError error;
+    QVERIFY2(writeConfigFile(file, pattern(seed), &error), qPrintable(error.reason));
+    ConfigImageBytes back{};
+    QVERIFY2(readConfigFile(file, back, &error), qPrintable(error.reason));
+    QVERIFY(back == pattern(seed));
+  }
+  QVERIFY(SetFileAttributesW(wide(file).c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ConfigFileError error;
+  QVERIFY2(writeConfigFile(file, pattern(3), &error), qPrintable(error.reason));
+  QCOMPARE(contents(file), bytesOf(pattern(3)));
+  QVERIFY(attributesOf(file) & FILE_ATTRIBUTE_HIDDEN);
+  QVERIFY(CreateHardLinkW(wide(twin).c_str(), wide(file).c_str(), nullptr));
+  QVERIFY2(writeConfigFile(twin, pattern(4), &error), qPrintable(error.reason));
+  QCOMPARE(contents(file), bytesOf(pattern(4)));
+  QCOMPARE(contents(twin), bytesOf(pattern(4)));
+  QCOMPARE(entries(sub), (QStringList{QStringLiteral("объект 7 копия.cfg"), QStringLiteral("объект 7.cfg")}));
+}
+
+void TstConfigFile::readOnlyFileIsRefused() {
+  const QString file = d + QStringLiteral("/защищённый.cfg");
+  QVERIFY(put(file, QByteArray(100, 'o')));
+  QVERIFY(SetFileAttributesW(wide(file).c_str(), FILE_ATTRIBUTE_READONLY));
+  const QStringList before = entries(d);
+  ConfigFileError error;
+  QVERIFY(!writeConfigFile(file, pattern(5), &error));
+  SetFileAttributesW(wide(file).c_str(), FILE_ATTRIBUTE_NORMAL);
+  QCOMPARE(error.what, "Не удалось сохранить файл \"" + QDir::toNativeSeparators(file) + "\"");
+  QCOMPARE(error.reason, QStringLiteral("Файл защищён от записи"));
+  QCOMPARE(contents(file), QByteArray(100, 'o'));
+  QCOMPARE(entries(d), before);
+}
+
+// Another program holds the file with the sharing given: the save is refused with the system's
+// reason or done in full, never cut; reading is refused only where sharing forbids it.
+void TstConfigFile::fileHeldOpenByAnotherProgram_data() {
+  QTest::addColumn<int>("share");
+  QTest::newRow("no sharing") << 0;
+  QTest::newRow("reading shared") << int(FILE_SHARE_READ);
+  QTest::newRow("reading and writing shared") << int(FILE_SHARE_READ | FILE_SHARE_WRITE);
+  QTest::newRow("reading and deleting shared") << int(FILE_SHARE_READ | FILE_SHARE_DELETE);
+}
+
+void TstConfigFile::fileHeldOpenByAnotherProgram() {
+  QFETCH(int, share);
+  QTemporaryDir here(d + "/heldXXXXXX");
+  const QString file = here.filePath(QStringLiteral("занят.cfg"));
+  const QByteArray old = bytesOf(pattern(6)) + "tail";
+  QVERIFY(put(file, old));
+  bool saved, read;
+  ConfigFileError saveError, readError;
+  ConfigImageBytes got{};
+  {
+    const Holder holder(file, DWORD(share));
+    QVERIFY(holder.h != INVALID_HANDLE_VALUE);
+    saved = writeConfigFile(file, pattern(7), &saveError);
+    read = readConfigFile(file, got, &readError);
+  }
+  if (saved) {
+    QCOMPARE(contents(file), bytesOf(pattern(7)));
+  } else {
+    QVERIFY(saveError.what.contains(QDir::toNativeSeparators(file)));
+    QVERIFY(!saveError.reason.isEmpty());
+    QCOMPARE(contents(file), old);
+  }
+  if (share & FILE_SHARE_READ) {
+    QVERIFY2(read, qPrintable(readError.reason));
+    QVERIFY(got == (saved ? pattern(7) : pattern(6)));
+  } else {
+    QVERIFY(!read);
+    QVERIFY(!readError.reason.isEmpty());
+  }
+  QCOMPARE(entries(here.path()), QStringList{QStringLiteral("занят.cfg")});
+  // Let go, it saves as any file.
+  QVERIFY2(writeConfigFile(file, pattern(8), &saveError), qPrintable(saveError.reason));
+  QCOMPARE(contents(file), bytesOf(pattern(8)));
+}
+
+// Refused by name: a port that does not exist here would otherwise say "not found", and
+// nothing is made in the folder.
+void TstConfigFile::deviceNamesAreNeverOpened() {
+  const QString sub = d + "/devices";
+  QVERIFY(QDir().mkdir(sub));
+  const QStringList paths{QStringLiteral("COM1"), QStringLiteral("COM9"), sub + "/NUL.cfg",
+                          sub + "/lpt1.cfg", sub + QStringLiteral("/com3.конфиг"),
+                          QStringLiteral("\\\\.\\COM9")};
+  for (const QString &p : paths) {
+    ConfigFileError error;
+    QVERIFY2(!writeConfigFile(p, pattern(1), &error), qPrintable(p));
+    QCOMPARE(error.reason, QStringLiteral("Это устройство, а не файл"));
+    ConfigImageBytes out = pattern(2);
+    QVERIFY2(!readConfigFile(p, out, &error), qPrintable(p));
+    QCOMPARE(error.reason, QStringLiteral("Это устройство, а не файл"));
+    QVERIFY(out == pattern(2));
+  }
+  QCOMPARE(entries(sub), QStringList());
+}
+
+// What the operator sees: the window says why, and its received image stays.
+void TstConfigFile::windowTellsWhy() {
+  const QString readOnly = d + QStringLiteral("/только чтение.cfg");
+  QVERIFY(put(readOnly, "old"));
+  QVERIFY(SetFileAttributesW(wide(readOnly).c_str(), FILE_ATTRIBUTE_READONLY));
+  Progress = new TProgress;
+  TQuorlan *w;
+  {
+    testsupport::ModalWatcher startup;
+    w = new TQuorlan(nullptr, nullptr, Progress);
+  }
+  const ConfigImageBytes incoming = w->IncomingImage;
+  bool opened, saved;
+  QList<testsupport::ModalWatcher::Seen> boxes;
+  {
+    testsupport::ModalWatcher watcher;
+    opened = TEditorFiles(w, Progress).open(d + "/nul.cfg");
+    saved = TEditorFiles(w, Progress).save(readOnly);
+    boxes = watcher.boxes;
+  }
+  const bool untouched = w->IncomingImage == incoming;
+  delete w;
+  delete Progress;
+  Progress = nullptr;
+  SetFileAttributesW(wide(readOnly).c_str(), FILE_ATTRIBUTE_NORMAL);
+  QVERIFY(!opened);
+  QVERIFY(!saved);
+  QVERIFY(untouched);
+  QCOMPARE(contents(readOnly), QByteArray("old"));
+  QCOMPARE(boxes.size(), 2);
+  QVERIFY(boxes[0].text.contains(QDir::toNativeSeparators(d + "/nul.cfg")));
+  QCOMPARE(boxes[0].informative, QStringLiteral("Это устройство, а не файл"));
+  QVERIFY(boxes[1].text.contains(QDir::toNativeSeparators(readOnly)));
+  QCOMPARE(boxes[1].informative, QStringLiteral("Файл защищён от записи"));
+}
+
+#endif  // Q_OS_WIN
 
 // The names Windows opens as devices, refused there before anything is opened; and the
 // near misses that are ordinary files and must stay writable.

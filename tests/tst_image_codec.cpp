@@ -14,8 +14,10 @@
 
 #include <bit>
 #include <cmath>
+#ifndef Q_OS_WIN
 #include <csignal>
 #include <sys/resource.h>
+#endif
 
 #include "widgets/Unit5.h"
 #include "image/ControlTable.h"
@@ -807,6 +809,7 @@ void TestImageCodec::failingSaveKeepsOldFile() {
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(old);
   }
+#ifndef Q_OS_WIN  // Windows has no file size limit to fill a disk with
   const auto readAll = [](const QString &p) {
     QFile f(p);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -836,6 +839,7 @@ void TestImageCodec::failingSaveKeepsOldFile() {
   QVERIFY(w->isEnabled());
   QVERIFY(!Progress->isShown());
   QCOMPARE(QDir(dir.path()).entryList(QDir::Files).filter(QStringLiteral("old.cfg")).size(), 1);  // no leftovers
+#endif
 
   // A folder that is gone, and a folder where the file should be.
   for (const QString &p : {dir.filePath(QStringLiteral("missing/x.cfg")), dir.path()}) {
