@@ -15,6 +15,7 @@ int main(int argc, char **argv) {
   loadQtTranslations();   // without them Qt's own dialogs and menus speak English
   createWindows();
   Quorlan->show();
+  openAtStart(fileArgument(QApplication::arguments()));
   const int rc = app.exec();
   destroyWindows();
   return rc;

@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QTimer>
 #include <QTranslator>
 
 #include "app/uZastavka.h"
+#include "editor/EditorFiles.h"
 #include "editor/Unit1.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
@@ -71,4 +73,22 @@ bool loadQtTranslations() {
   }
   delete qt;
   return false;
+}
+
+QString fileArgument(const QStringList &arguments) {
+  for (qsizetype i = 1; i < arguments.size(); ++i)
+    if (!arguments[i].isEmpty() && !arguments[i].startsWith(QLatin1Char('-'))) return arguments[i];
+  return QString();
+}
+
+void openAtStart(const QString &path) {
+  if (!Quorlan || path.isEmpty()) return;
+  const auto open = [path] {
+    if (Quorlan) TEditorFiles(Quorlan, Progress).open(path);
+  };
+  if (Quorlan->Timer1->isActive())
+    QObject::connect(Quorlan->Timer1, &QTimer::timeout, Quorlan, open,
+                     Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+  else
+    QTimer::singleShot(0, Quorlan, open);
 }

@@ -4,6 +4,9 @@
 // given), then the secondary windows, hidden, the state window on the same link.
 // Destroys them again.
 
+#include <QString>
+#include <QStringList>
+
 class TLink;
 
 void createWindows();
@@ -15,3 +18,13 @@ extern TLink *theLink;
 // Installs Qt's own Russian texts (file dialogs, the edit fields' context menus, standard
 // buttons). False when the system has none; Qt's English stays then.
 bool loadQtTranslations();
+
+// The configuration file the program was started with: the first argument after the program's
+// name that is no option (a double-click on a file passes its path so). Empty when none.
+QString fileArgument(const QStringList &arguments);
+
+// Opens `path` in the main window as «Файл → Открыть» does, with the same messages for a file
+// that is missing, no regular file or no configuration. Runs from the event loop, once the
+// start-up check of the SMS centre number has passed: that check is for the start values, not
+// for a file's.
+void openAtStart(const QString &path);

@@ -10,11 +10,13 @@
 
 #include "app/Startup.h"
 #include "app/uZastavka.h"
+#include "editor/EditorFiles.h"
 #include "editor/TreePanel.h"
 #include "editor/Unit1.h"
 #include "link/LinkProbe.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
+#include "image/ConfigFile.h"
 #include "image/ReactionTrees.h"
 #include "link/LinkClock.h"
 #include "state/Unit6.h"
@@ -119,6 +121,44 @@ private slots:
     Progress->closeWindow();
     QVERIFY2(Quorlan->frameGeometry().contains(shown.center()), qPrintable(QStringLiteral("%1,%2").arg(shown.x()).arg(shown.y())));
     QVERIFY(qAbs(shown.center().x() - Quorlan->frameGeometry().center().x()) < shown.width() / 2);
+  }
+
+  // A file named on the command line (a double-click on it) opens as «Файл → Открыть» opens it,
+  // after the start-up check of the SMS centre number; a bad one gets the open's own message.
+  void fileNamedAtStartOpens() {
+    QCOMPARE(fileArgument({QStringLiteral("quorlan")}), QString());
+    QCOMPARE(fileArgument({QStringLiteral("quorlan"), QStringLiteral("--x"), QString(),
+                           QStringLiteral("a.cfg"), QStringLiteral("b.cfg")}),
+             QStringLiteral("a.cfg"));
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("склад 7.cfg"));
+    const QString before = Quorlan->Edit1->text();
+    const QString saved = QStringLiteral("Склад 7");
+    Quorlan->Edit1->setText(saved);
+    QVERIFY(TEditorFiles(Quorlan, Progress).save(path));
+    Quorlan->Edit1->setText(before);
+
+    Quorlan->Timer1->start();  // as just after start-up
+    QString atCheck;
+    const auto check = connect(Quorlan->Timer1, &QTimer::timeout, [&] { atCheck = Quorlan->Edit1->text(); });
+    testsupport::ModalWatcher boxes;
+    openAtStart(path);
+    QVERIFY(testsupport::pump([&] { return Quorlan->Edit1->text() == saved; }, 5000));
+    disconnect(check);
+    QCOMPARE(atCheck, before);
+    QCOMPARE(boxes.boxes.size(), 0);
+
+    const QString missing = dir.filePath(QStringLiteral("nowhere.cfg"));
+    ConfigFileError expected;
+    ConfigImageBytes unused{};
+    QVERIFY(!readConfigFile(missing, unused, &expected));
+    openAtStart(missing);
+    QVERIFY(testsupport::pump([&] { return !boxes.boxes.isEmpty(); }, 5000));
+    QCOMPARE(boxes.boxes[0].title, QStringLiteral("Ошибка"));
+    QCOMPARE(boxes.boxes[0].text, expected.what);
+    QCOMPARE(boxes.boxes[0].informative, expected.reason);
+    QCOMPARE(Quorlan->Edit1->text(), saved);
   }
 
   void closingTheMainWindowEndsTheLoop() {
