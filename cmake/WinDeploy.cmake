@@ -10,6 +10,12 @@
 #   PLUGINS         plugin DLLs as <folder>/<file>=<source path>, e.g. platforms/qwindows.dll=...
 #   TRANSLATIONS    .qm files put into translations/
 #   OBJDUMP, STRIP  the cross binutils
+if(NOT OBJDUMP OR NOT STRIP)
+  message(WARNING "deploy: no objdump and strip of MinGW binutils here: run Qt's windeployqt on "
+                  "quorlan.exe and quorlan-cli.exe in ${DEPLOY_DIR}")
+  return()
+endif()
+
 function(imports_of file out)
   execute_process(COMMAND ${OBJDUMP} -p ${file} OUTPUT_VARIABLE dump RESULT_VARIABLE rc
                   ERROR_QUIET)

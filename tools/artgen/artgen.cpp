@@ -1,9 +1,11 @@
 // Draws the program's own artwork: the splash picture (black where the desktop shows through)
 // and the application icon, also at the sizes the desktop's icon theme takes (drawn at each size
-// rather than scaled, so the large ones stay sharp). Run once; the PNGs are committed under
-// resources/.
+// rather than scaled, so the large ones stay sharp), and packs those sizes into the Windows icon
+// quorlan.ico. Run once; the results are committed under resources/.
 //   g++ -std=c++20 -fPIC tools/artgen/artgen.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/artgen
-//   QT_QPA_PLATFORM=offscreen /tmp/artgen resources
+//   QT_QPA_PLATFORM=offscreen /tmp/artgen resources         # everything
+//   QT_QPA_PLATFORM=offscreen /tmp/artgen --ico resources   # only the .ico, from icons/*.png
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -36,15 +38,94 @@ static void drawIcon(QPainter &p, const QRectF &r) {
   }
 }
 
+static const int kIconSizes[] = {16, 32, 48, 64, 128, 256};
+
+static void putLE(QByteArray &out, quint32 value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.append(char((value >> (8 * i)) & 0xFF));
+}
+
+// An icon image as Windows keeps it below 256 px: a 32-bit bitmap, bottom-up, followed by the
+// 1-bit mask (set where the picture is see-through) that old readers draw with.
+static QByteArray iconBitmap(const QImage &png) {
+  const QImage img = png.convertToFormat(QImage::Format_ARGB32);  // straight alpha, as icons have it
+  const int w = img.width(), h = img.height();
+  const int maskStride = (w + 31) / 32 * 4;
+  QByteArray out;
+  putLE(out, 40, 4);                          // BITMAPINFOHEADER
+  putLE(out, quint32(w), 4);
+  putLE(out, quint32(2 * h), 4);              // the picture and its mask
+  putLE(out, 1, 2);
+  putLE(out, 32, 2);
+  putLE(out, 0, 4);                           // BI_RGB
+  putLE(out, quint32(w * h * 4 + maskStride * h), 4);
+  putLE(out, 0, 16);
+  for (int y = h - 1; y >= 0; --y) {
+    const auto *line = reinterpret_cast<const QRgb *>(img.constScanLine(y));
+    for (int x = 0; x < w; ++x) putLE(out, line[x], 4);  // B, G, R, A in memory order
+  }
+  for (int y = h - 1; y >= 0; --y) {
+    const auto *line = reinterpret_cast<const QRgb *>(img.constScanLine(y));
+    QByteArray row(maskStride, '\0');
+    for (int x = 0; x < w; ++x)
+      if (qAlpha(line[x]) == 0) row[x / 8] = char(row[x / 8] | (0x80 >> (x % 8)));
+    out.append(row);
+  }
+  return out;
+}
+
+// quorlan.ico from the committed icons/quorlan-<size>.png, so it follows them byte for byte: the
+// 256 px image as the PNG itself (as Windows' own icons hold it), the smaller ones as bitmaps,
+// which every reader of icons takes (resource compilers, installer builders, old shells).
+static bool writeIco(const QString &dir) {
+  QList<QByteArray> images;
+  for (const int size : kIconSizes) {
+    QFile f(QStringLiteral("%1/icons/quorlan-%2.png").arg(dir).arg(size));
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QByteArray png = f.readAll();
+    const QImage img = QImage::fromData(png, "PNG");
+    if (img.size() != QSize(size, size)) return false;
+    images.append(size >= 256 ? png : iconBitmap(img));
+  }
+  QByteArray ico;
+  putLE(ico, 0, 2);
+  putLE(ico, 1, 2);                           // an icon, not a cursor
+  putLE(ico, quint32(images.size()), 2);
+  quint32 offset = quint32(6 + 16 * images.size());
+  for (int i = 0; i < images.size(); ++i) {
+    const int size = kIconSizes[i];
+    putLE(ico, size >= 256 ? 0 : size, 1);    // 0 stands for 256
+    putLE(ico, size >= 256 ? 0 : size, 1);
+    putLE(ico, 0, 2);                         // no palette
+    putLE(ico, 1, 2);                         // planes
+    putLE(ico, 32, 2);                        // bits per pixel
+    putLE(ico, quint32(images[i].size()), 4);
+    putLE(ico, offset, 4);
+    offset += quint32(images[i].size());
+  }
+  for (const QByteArray &image : images) ico.append(image);
+  QFile out(dir + "/quorlan.ico");
+  return out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(ico) == ico.size();
+}
+
 int main(int argc, char **argv) {
   QGuiApplication app(argc, argv);
-  const QString dir = argc > 1 ? argv[1] : "resources";
+  const bool icoOnly = argc > 1 && QByteArray(argv[1]) == "--ico";
+  const int dirArg = icoOnly ? 2 : 1;
+  const QString dir = argc > dirArg ? argv[dirArg] : "resources";
+  if (icoOnly) {
+    if (!writeIco(dir)) {
+      std::fprintf(stderr, "artgen: cannot make %s/quorlan.ico from %s/icons/\n", qPrintable(dir), qPrintable(dir));
+      return 1;
+    }
+    std::printf("wrote %s/quorlan.ico\n", qPrintable(dir));
+    return 0;
+  }
 
   QImage icon(64, 64, QImage::Format_ARGB32);
   icon.fill(Qt::transparent);
   { QPainter p(&icon); drawIcon(p, QRectF(0, 0, 64, 64)); }
   icon.save(dir + "/quorlan.png");
-  for (const int size : {16, 32, 48, 64, 128, 256}) {
+  for (const int size : kIconSizes) {
     QImage sized(size, size, QImage::Format_ARGB32);
     sized.fill(Qt::transparent);
     { QPainter p(&sized); drawIcon(p, QRectF(0, 0, size, size)); }
@@ -83,7 +164,11 @@ int main(int argc, char **argv) {
                QString::fromUtf8("версия 18 · загрузка…"));
   }
   splash.save(dir + "/splash.png");
-  std::printf("wrote %s/quorlan.png, %s/icons/quorlan-*.png and %s/splash.png\n", qPrintable(dir),
-              qPrintable(dir), qPrintable(dir));
+  if (!writeIco(dir)) {
+    std::fprintf(stderr, "artgen: cannot make %s/quorlan.ico\n", qPrintable(dir));
+    return 1;
+  }
+  std::printf("wrote %s/quorlan.png, %s/icons/quorlan-*.png, %s/quorlan.ico and %s/splash.png\n",
+              qPrintable(dir), qPrintable(dir), qPrintable(dir), qPrintable(dir));
   return 0;
 }
