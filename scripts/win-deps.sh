@@ -3,7 +3,7 @@
 # missing: Debian's MinGW-w64 cross compiler (POSIX threads), NSIS for the installer, Wine and
 # Xvfb to run the programs, Qt's host tools and Russian translations (scripts/deps.sh's Qt).
 set -euo pipefail
-PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix nsis wine wine64 fonts-wine xvfb xauth imagemagick xdotool tmux bc
+PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix nsis wine wine64 fonts-wine xvfb xauth imagemagick xdotool tmux bc unzip
           qt6-base-dev qt6-translations-l10n xz-utils)
 missing=()
 for p in "${PACKAGES[@]}"; do

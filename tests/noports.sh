@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Runs a command where this machine's serial ports do not exist: a private mount namespace whose
 # /dev holds only what programs and Wine need (null, zero, random, tty, the pseudo-terminals,
-# shared memory). Wine maps every /dev/ttyS*, ttyUSB* and ttyACM* it finds to a COM port of its
-# own accord, and a program under test opens the first COM port at start-up; here it finds none,
-# and a technician's controller on a USB adapter is never touched.
+# shared memory). The windows open the first port of the system's list at start-up, and Wine
+# maps every /dev/ttyS*, ttyUSB* and ttyACM* it finds to a COM port of its own accord; here there
+# is none, and a technician's controller on a USB adapter is never touched.
 #
-# Usage: tests/wine/noports.sh COMMAND [ARGS...]
+# Usage: tests/noports.sh COMMAND [ARGS...]   (test.sh runs the suites so; so do the Wine checks)
 set -euo pipefail
 if [ "${QUORLAN_NOPORTS:-}" = inside ]; then
   dev=$(mktemp -d /tmp/quorlan-dev.XXXXXX)

@@ -40,7 +40,7 @@ build_shim() {
 # maps every serial device it finds to a COM port, and the window opens the first at start-up.
 fresh_prefix() {
   if ls /dev | grep -qE '^tty(S|USB|ACM)[0-9]'; then
-    echo "serial devices are visible: run the Wine checks through tests/wine/noports.sh" >&2
+    echo "serial devices are visible: run the Wine checks through tests/noports.sh" >&2
     return 1
   fi
   wineserver -k 2>/dev/null || true

@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# quorlan.exe under Wine as a Windows user meets it, against simulators on COM ports: the splash,
-# the picker listing the ports as Windows reports them, the handshake at start-up on COM1, a write
+# quorlan.exe under Wine as a Windows user meets it, against simulators on COM ports: the picker listing the ports as Windows reports them, the handshake at start-up on COM1, a write
 # and a read from the menu, the state window polling; at 100 % and at 150 % display scaling.
 # Screenshots go to WORK/ (and, with --docs, to docs/ for the README).
 #
@@ -48,8 +47,6 @@ LOG1=$WORK/sim-COM1.log
 # Wine's desktop in a window of its own draws the frames and captions Windows would; the
 # window opens COM1, the first port of the list, while its splash shows.
 (cd "$WINEPREFIX/drive_c" && wine_run explorer /desktop=Quorlan,${W}x${H} "$EXE" >"$WORK/gui.log" 2>&1 &)
-sleep 2
-shot windows-splash
 check "handshake on COM1 at start-up"     wait_for 60 "$LOG1" "< PC_OK"
 sleep 1
 shot windows-connected
@@ -70,7 +67,6 @@ sleep 1
 menu Right Down Down Return              # Считать конфигурацию
 check "the read completes"                wait_for 60 "$LOG1" "> LOAD_OK"
 sleep 5                                  # the image is applied to the editor
-shot windows-after-read
 menu Right Down Down Down Down Return    # Текущее состояние и управление
 sleep 3
 shot windows-state-window
