@@ -4,9 +4,20 @@
 # runtimes and FuzzedDataProvider.h of clang 14) are for the fuzz targets (scripts/fuzz.sh).
 # desktop-file-utils, appstream and groff-base check the installed desktop entry, metainfo and
 # manual page; dpkg-dev gives cpack the programs' package dependencies (dpkg-shlibdeps).
+#
+# With --windows: what cross-building, running and packaging the Windows programs needs instead
+# (scripts/win-build.sh, scripts/win-check.sh): Debian's MinGW-w64 cross compiler (POSIX threads),
+# NSIS for the installer, Wine with its fonts, Xvfb, xdotool and tmux to drive the programs, bc
+# and unzip for the checks, and the host's Qt tools and Russian translations.
 set -euo pipefail
-PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-translations-l10n fonts-dejavu-core xvfb xauth imagemagick
-          clang libclang-rt-14-dev desktop-file-utils appstream groff-base dpkg-dev)
+if [ "${1:-}" = --windows ]; then
+  PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix nsis wine wine64 fonts-wine xvfb xauth
+            imagemagick xdotool tmux bc unzip qt6-base-dev qt6-translations-l10n xz-utils
+            g++ qt6-serialport-dev)   # the simulator and the shim are Linux programs
+else
+  PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-translations-l10n fonts-dejavu-core xvfb xauth imagemagick
+            clang libclang-rt-14-dev desktop-file-utils appstream groff-base dpkg-dev)
+fi
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

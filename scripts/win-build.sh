@@ -9,7 +9,7 @@
 # ${XDG_CACHE_HOME:-~/.cache}/quorlan, outside the work tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/win-deps.sh
+./scripts/deps.sh --windows
 . scripts/win-env.sh
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw

@@ -13,7 +13,7 @@
 # Usage: scripts/win-check.sh [--docs]
 set -uo pipefail
 cd "$(dirname "$0")/.."
-./scripts/win-deps.sh || exit 1
+./scripts/deps.sh --windows || exit 1
 BUILD=build/mingw
 if [ ! -f "$BUILD/deploy/quorlan.exe" ]; then
   echo "win-check: no Windows build; run scripts/win-build.sh first" >&2

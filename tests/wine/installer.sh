@@ -31,32 +31,17 @@ VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
 SETUP=$BUILD/quorlan-$VERSION-win64.exe
 ZIP=$BUILD/quorlan-$VERSION-win64.zip
 WORK=$BUILD/wine-installer
-export WINEPREFIX=$WORK/prefix
-export WINEDEBUG=-all
-# No Mono or Gecko dialogs; no menu entries or MIME types written into this machine's home.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export XDG_RUNTIME_DIR=$WORK/run
+. "$ROOT/tests/wine/common.sh"
+# No menu entries or MIME types written into this machine's home.
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
 C=$WINEPREFIX/drive_c
 INSTDIR_WIN='C:\Program Files\Quorlan'
 INSTDIR=$C/"Program Files/Quorlan"
 STARTMENU=$C/ProgramData/Microsoft/Windows/"Start Menu"/Programs
 UNINST_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorlan'
 ENV_KEY='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
-PASSED=0
-FAILED=0
-XVFB_PID=
-
-ok()  { PASSED=$((PASSED + 1)); echo "  ok   $*"; }
-bad() { FAILED=$((FAILED + 1)); echo "  FAIL $*"; }
-check() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
 say() { echo "    $*" >&2; }
-
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
-  true
-}
-trap cleanup EXIT
+trap cleanup_wine EXIT
 
 # reg_value KEY NAME: the value's data as reg query prints it (NAME "" for the default value).
 # reg query prints what is not ASCII as "?": the values compared here are ASCII.
@@ -104,29 +89,6 @@ same_as() {
   return $rc
 }
 
-fresh_prefix() {
-  wineserver -k 2>/dev/null || true
-  rm -rf "$WORK"
-  mkdir -p "$WORK" "$XDG_RUNTIME_DIR"
-  chmod 700 "$XDG_RUNTIME_DIR"
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
-  # Wine's own Tahoma and Marlett, which a new prefix lacks: Qt falls back to a serif face.
-  cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-}
-
-start_xvfb() {
-  local d
-  for d in 73 $(seq 74 120); do
-    { [ -e /tmp/.X11-unix/X$d ] || [ -e /tmp/.X$d-lock ]; } && continue
-    Xvfb :$d -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    export DISPLAY=:$d
-    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$d ] && return 0; sleep 0.1; done
-  done
-  echo "no Xvfb display" >&2
-  return 1
-}
 
 windows_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null; }
 # wait_window REGEX SECONDS: until a visible window's title matches.
@@ -315,8 +277,8 @@ check "quorlan-cli.exe runs from the unpacked folder, also through bin\\" eval '
   cli "$PORTABLE/quorlan-$VERSION-win64/quorlan-cli.exe" check "C:\\good.cfg"; is "$RC" 0 &&
   cli "$PORTABLE/quorlan-$VERSION-win64/bin/quorlan-cli.exe" check "C:\\bad.cfg"; is "$RC" 2'
 
-echo "installer.sh: $PASSED passed, $FAILED failed (screenshots and snapshots in $WORK)"
-[ "$FAILED" -eq 0 ] || exit 1
+echo "installer.sh: $CHECKS_PASSED passed, $CHECKS_FAILED failed (screenshots and snapshots in $WORK)"
+[ "$CHECKS_FAILED" -eq 0 ] || exit 1
 # The prefix stays for a look only when something failed.
 wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
 rm -rf "$WINEPREFIX" "$WORK/portable"
