@@ -219,6 +219,8 @@ bool TComPort::open(int number, QString *reason) {
 
 bool TComPort::openDevice(const QString &device, QString *reason) {
   close();
+  // Bytes of the port before are no part of what the next one says.
+  framers_.discardInput();
   ++generation_;
   if (!io_->open(device)) {
     if (reason) *reason = io_->errorString();

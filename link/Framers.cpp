@@ -36,6 +36,15 @@ void TPacketFramers::setClock(Clock clock) {
   clock_ = clock ? std::move(clock) : Clock(steadyMs);
 }
 
+void TPacketFramers::discardInput() {
+  lineBuf_.clear();
+  skip_ = Skip::No;
+  held_.clear();
+  batchPos_ = batch_.size();   // an outer feed() further up the stack ends its pass here
+  if (line.armed_) line.armedAtMs_ = now();
+  if (byte.armed_) byte.armedAtMs_ = now();
+}
+
 void TPacketFramers::expire(TDataPacket &m) {
   if (!m.armed_ || now() - m.armedAtMs_ < kTimeoutMs) return;
   if (&m == &line) {

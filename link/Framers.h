@@ -72,6 +72,11 @@ public:
 
   void setClock(Clock clock);
 
+  // Forgets every received byte not yet delivered: the partial line, what is held and what is
+  // still to be worked through. Armed matchers count their time-out afresh; their armed and
+  // auto re-arm flags stay as they are.
+  void discardInput();
+
 private:
   friend class TDataPacket;
   std::int64_t now() const { return clock_(); }

@@ -417,7 +417,8 @@ bool TLink::ownedByEarlierTransfer(const QByteArray &line) {
   }
   // In "LOAD" with no transfer running it is the awaited confirmation itself.
   const bool awaited = mode_ == LinkMode::LOAD && phase_ == Phase::None;
-  if (loadOkOwed_ && line == "LOAD_OK\r\n" && !awaited) {
+  // Stray bytes may sit in front of it, as they may in front of the awaited one.
+  if (loadOkOwed_ && line.endsWith("LOAD_OK\r\n") && !awaited) {
     loadOkOwed_ = false;
     return true;
   }

@@ -61,6 +61,8 @@ private slots:
   void commandsInTheTailOfAWrite();
   void commandAfterTwoQuietMinutes();
   void announcementsDuringATransferGoUnanswered();
+  void owedLoadOkWithStrayBytesInANewRead();
+  void anotherPortStartsFromEmptyFramers();
 };
 
 void TstProtocol::handshakeAndLaterVersionLines() {
@@ -559,6 +561,35 @@ void TstProtocol::commandAfterTwoQuietMinutes() {
     rig.advance(20000);
     QCOMPARE(out.seen, (QStringList{"on", "echo", "off", "image"}));
   }
+}
+
+// The "LOAD_OK" a read still owes, stray bytes in front, comes in the next read's echo wait:
+// it is the earlier read's and swallowed once; a second one is the new read's own.
+void TstProtocol::owedLoadOkWithStrayBytesInANewRead() {
+  FakeRig rig(faults({"no-load-ok"}), patternImage(3));
+  QVERIFY(rig.connect());
+  Outcomes out(rig.link);
+  rig.link.startRead();
+  rig.advance(20000);
+  rig.link.startRead();
+  rig.link.ApdDataPacket1StringPacket("\x07LOAD_OK\r\n");
+  QVERIFY(rig.link.transferActive());
+  rig.link.ApdDataPacket1StringPacket("LOAD_OK\r\n");
+  QCOMPARE(out.seen, (QStringList{"on", "echo", "off", "image", "on", "off", "read incomplete"}));
+}
+
+// A partial line heard on the old port must not prefix the new port's first line: its "ATI"
+// is answered, and an old "Ver." fragment makes no version line of it.
+void TstProtocol::anotherPortStartsFromEmptyFramers() {
+  FakeRig rig;
+  QVERIFY(rig.connect());
+  QSignalSpy connected(&rig.link, &TLink::connected);
+  rig.probe.framers().feed("Ver.");
+  rig.takeWritten();
+  QVERIFY(rig.connect());
+  QCOMPARE(rig.takeWritten(), QByteArray("BYE\r\nPC\r\nPC_OK\r\n"));
+  QCOMPARE(connected.size(), 1);
+  QCOMPARE(connected[0][0].toString(), QStringLiteral("2.10\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TstProtocol)
