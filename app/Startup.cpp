@@ -25,14 +25,16 @@ void createWindows() {
   QApplication::processEvents();
 
   theLink = new TLink;
-  Progress = new TProgress;
-  Quorlan = new TQuorlan(nullptr, theLink, Progress);
+  Quorlan = new TQuorlan(nullptr, theLink);
   Form4->hide();
   delete Form4;
   Form4 = nullptr;
   SMS = new TSMS;
   Form3 = new TForm3;
+  Progress = new TProgress;
   Form6 = new TForm6(theLink);
+  // Made after the main window, so handed to it before it is shown.
+  Quorlan->setProgress(Progress);
 
   QObject::connect(Quorlan, &TQuorlan::messageDialogRequested, SMS, &TValueDialog::openWith);
   QObject::connect(Quorlan, &TQuorlan::thresholdDialogRequested, Form3, &TValueDialog::openWith);

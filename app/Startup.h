@@ -1,7 +1,8 @@
 #pragma once
 // Creates the link to the controller and the program's windows, and wires them together: the
-// splash while the main window builds itself (with the link and the progress window it is
-// given), then the secondary windows, hidden, the state window on the same link.
+// splash while the main window builds itself (with the link it is given), then the secondary
+// windows, hidden, the state window on the same link; the progress window among them is handed
+// to the main window, which the caller then shows.
 // Destroys them again.
 
 #include <QString>

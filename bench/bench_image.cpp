@@ -24,8 +24,9 @@ int main(int argc, char **argv) {
   QTemporaryDir runtime;  // no serial port of another process is ever seen
   qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
   QApplication app(argc, argv);
+  Quorlan = new TQuorlan;
   Progress = new TProgress;
-  Quorlan = new TQuorlan(nullptr, nullptr, Progress);
+  Quorlan->setProgress(Progress);
   Quorlan->show();
 
   constexpr int kRuns = 21;

@@ -181,8 +181,9 @@ int childCodec(int argc, char **argv) {
   // No port of this machine is opened: the picker stays empty.
   TLink link;
   link.setPortLister([] { return QList<TPortEntry>(); });
+  Quorlan = new TQuorlan(nullptr, &link);
   Progress = new TProgress;
-  Quorlan = new TQuorlan(nullptr, &link, Progress);
+  Quorlan->setProgress(Progress);
   Quorlan->show();
   runFor(200);
   constexpr int kRuns = 21;

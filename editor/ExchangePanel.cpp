@@ -48,8 +48,9 @@ public:
 };
 }  // namespace
 
-TExchangePanel::TExchangePanel(QWidget *window, TLink *link, TProgress *progress, const Controls &controls)
-    : QObject(window), window_(window), link_(link), progress_(progress), c_(controls),
+TExchangePanel::TExchangePanel(QWidget *window, TLink *link, std::function<TProgress *()> progress,
+                               const Controls &controls)
+    : QObject(window), window_(window), link_(link), progress_(std::move(progress)), c_(controls),
       returnPoll_(new QTimer(this)) {
   returnPoll_->setInterval(kReturnPollMs);
   connect(returnPoll_, &QTimer::timeout, this, &TExchangePanel::lookForReturn);
@@ -78,21 +79,21 @@ void TExchangePanel::connectLink() {
   });
   // Image transfer.
   connect(l, &TLink::writeEchoed, this, [this] {
-    progress_->setText(QStringLiteral("Сохранение"));
-    progress_->repaintNow();
+    progress()->setText(QStringLiteral("Сохранение"));
+    progress()->repaintNow();
   });
   connect(l, &TLink::readEchoed, this, [this] {
-    if (!progress_->isShown()) {
-      progress_->showWindow();
-      progress_->setText(QStringLiteral("Считывание"));
-      progress_->repaintNow();
+    if (!progress()->isShown()) {
+      progress()->showWindow();
+      progress()->setText(QStringLiteral("Считывание"));
+      progress()->repaintNow();
     }
   });
   connect(l, &TLink::transferProgress, this, [this](int position) {
     // A repaint costs about a tenth of a byte's time on the line: only when the bar moves.
-    const int before = progress_->position();
-    progress_->setPosition(position);
-    if (progress_->position() != before) progress_->repaintNow();
+    const int before = progress()->position();
+    progress()->setPosition(position);
+    if (progress()->position() != before) progress()->repaintNow();
   });
   // The window is disabled exactly while a transfer runs: from the command until its outcome.
   // Every ending, regular or not, gives it back here, before any message about it.
@@ -103,7 +104,7 @@ void TExchangePanel::connectLink() {
       giveBack();
   });
   // The bar is full; the controller's verdict on the image is still to come.
-  connect(l, &TLink::writeBytesSent, this, [this] { progress_->closeWindow(); });
+  connect(l, &TLink::writeBytesSent, this, [this] { progress()->closeWindow(); });
   connect(l, &TLink::imageReceived, this, &TExchangePanel::imageRead);
   connect(l, &TLink::saveFailed, this, [this] { error(QStringLiteral("Ошибка CRC")); });
   connect(l, &TLink::writeIncomplete, this,
@@ -196,7 +197,7 @@ void TExchangePanel::lookForReturn() {
 }
 
 void TExchangePanel::giveBack() {
-  progress_->closeWindow();
+  progress()->closeWindow();
   window_->setEnabled(true);
   window_->show();
   window_->repaint();

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <array>
+#include <functional>
 
 #include "image/ConfigImageTypes.h"
 #include "link/PortNames.h"
@@ -37,7 +38,10 @@ public:
     // scanned again whenever it opens.
     QStatusBar *statusLine = nullptr;
   };
-  TExchangePanel(QWidget *window, TLink *link, TProgress *progress, const Controls &controls);
+  // `progress` gives the window's progress window when a transfer needs it: the window may be
+  // handed its own after the panel is built.
+  TExchangePanel(QWidget *window, TLink *link, std::function<TProgress *()> progress,
+                 const Controls &controls);
 
   void scan();   // lists the ports, opens the first, and listens for the controller
   void pick();   // the picker's text changed: that port is opened again
@@ -72,7 +76,8 @@ private:
 
   QWidget *window_;
   TLink *link_;
-  TProgress *progress_;
+  TProgress *progress() const { return progress_(); }
+  std::function<TProgress *()> progress_;
   Controls c_;
   TPortEntry opened_;    // the port opened last, kept when its device vanishes
   QTimer *returnPoll_;

@@ -49,14 +49,10 @@ using formkit::label;
 
 }  // namespace
 
-TQuorlan::TQuorlan(QWidget *parent, TLink *link, TProgress *progress)
+TQuorlan::TQuorlan(QWidget *parent, TLink *link)
     : QMainWindow(parent),
-      // A link or progress window of its own is its child; one handed in stays its giver's.
-      progress_(progress ? progress : new TProgress(this)),
+      // A link of its own is its child; one handed in stays its giver's.
       link_(link ? link : new TLink(nullptr, nullptr, this)) {
-  // It shows this window's operations, centred over it.
-  progress_->setOwner(this);
-
   setObjectName(QStringLiteral("Quorlan"));
   setWindowTitle(QStringLiteral("Quorlan v.18"));
   ensureResources();
@@ -137,6 +133,19 @@ TQuorlan::TQuorlan(QWidget *parent, TLink *link, TProgress *progress)
     move(screen->availableGeometry().center() - frameGeometry().center() + pos());
 
   link_->startRearmTick();
+}
+
+void TQuorlan::setProgress(TProgress *progress) {
+  if (progress_ && progress_ != progress && progress_->parent() == this) delete progress_;
+  progress_ = progress;
+  // It shows this window's operations, centred over it.
+  if (progress_) progress_->setOwner(this);
+}
+
+TProgress *TQuorlan::progress() {
+  // One of its own is its child.
+  if (!progress_) setProgress(new TProgress(this));
+  return progress_;
 }
 
 TQuorlan::~TQuorlan() {

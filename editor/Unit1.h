@@ -30,11 +30,14 @@ class TTreePanel;
 class TQuorlan : public QMainWindow {
   Q_OBJECT
 public:
-  // The window talks to the controller through `link` and shows its long operations in
-  // `progress`; a link of its own on the real serial port, and a progress window of its own,
-  // when none is given.
-  explicit TQuorlan(QWidget *parent = nullptr, TLink *link = nullptr, TProgress *progress = nullptr);
+  // The window talks to the controller through `link`; a link of its own on the real serial
+  // port when none is given. Building it leaves the progress window alone: that one is made
+  // after it and handed over with setProgress() before the window is shown.
+  explicit TQuorlan(QWidget *parent = nullptr, TLink *link = nullptr);
   ~TQuorlan() override;
+  // Where the window shows its long operations from now on; it stays its giver's. Without
+  // one the window makes a progress window of its own when it first needs it.
+  void setProgress(TProgress *progress);
 
   // ---- editor controls (first tab) ----
   QTabWidget *PageControl1 = nullptr;   // top tabs
@@ -148,7 +151,8 @@ private:
   void applyValue(const ConfigValue &value);
   void FormClose();  // on closing: "BYE" and close the port
 
-  TProgress *progress_;
+  TProgress *progress();   // the one handed over, or one of its own made now
+  TProgress *progress_ = nullptr;
   TLink *link_;
   std::array<QLineEdit *, 29> edits_{};        // index = number, 1..28
   std::array<TSpinEdit *, 84> spinEdits_{};   // index = number, 1..83

@@ -7,12 +7,12 @@
 void TQuorlan::mmOpenClick() {
   const QString path = QFileDialog::getOpenFileName(this);
   if (path.isEmpty()) return;
-  TEditorFiles(this, progress_).open(path);
+  TEditorFiles(this, progress()).open(path);
 }
 
 void TQuorlan::mmSaveClick() {
   const QString path = QFileDialog::getSaveFileName(this, QString(), QString(), QString(), nullptr,
                                                     QFileDialog::DontConfirmOverwrite);
   if (path.isEmpty()) return;
-  TEditorFiles(this, progress_).save(path);
+  TEditorFiles(this, progress()).save(path);
 }

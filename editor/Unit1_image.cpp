@@ -14,7 +14,7 @@
 
 ConfigValue TQuorlan::collectValue() const {
   ConfigValue v;
-  for (const auto &f : controls::spinFields()) v.spins[f.number] = SpinEdit(f.number)->value();
+  for (const auto &f : controls::spinFields()) v.spins[f.number] = SpinEdit(f.number)->fieldValue();
   for (const auto &f : controls::textFields()) v.texts[f.number] = Edit(f.number)->text();
   for (const auto &f : controls::checkFields()) v.checks[f.number] = CheckBox(f.number)->isChecked();
   v.modeByKey = RadioGroup1->itemIndex();
@@ -39,13 +39,13 @@ void TQuorlan::applyValue(const ConfigValue &v) {
 
 bool TQuorlan::mass_out() {
   setEnabled(false);
-  progress_->setText(kBuildingText);
-  progress_->setPosition(0);
-  progress_->showWindow();
-  TShownProgress shown(progress_);
+  progress()->setText(kBuildingText);
+  progress()->setPosition(0);
+  progress()->showWindow();
+  TShownProgress shown(progress());
   if (const auto error = encodeImage(collectValue(), OutgoingImage, &shown)) {
     // Nothing is kept or sent; the operator gets the editor back to correct the value.
-    progress_->closeWindow();
+    progress()->closeWindow();
     setEnabled(true);
     errorBox(this, error->message());
     return false;
@@ -60,18 +60,18 @@ bool TQuorlan::Load() {
   }
   // Captions are decoded onto the current ones (relay captions keep their place number).
   ConfigValue value = collectValue();
-  progress_->setText(kApplyingText);
-  if (!progress_->isShown()) {
-    progress_->setPosition(5);
-    progress_->showWindow();
-    progress_->repaintNow();
+  progress()->setText(kApplyingText);
+  if (!progress()->isShown()) {
+    progress()->setPosition(5);
+    progress()->showWindow();
+    progress()->repaintNow();
   }
-  TShownProgress shown(progress_);
+  TShownProgress shown(progress());
   decodeImage(IncomingImage, value, &shown);
   applyValue(value);
-  progress_->setPosition(100);
-  progress_->showWindow();
-  progress_->closeWindow();
+  progress()->setPosition(100);
+  progress()->showWindow();
+  progress()->closeWindow();
   setEnabled(true);
   show();
   repaint();

@@ -31,12 +31,14 @@ private:
 
 namespace testsupport {
 
-// The main window with a progress window of its own; with `link`, it talks through that link.
+// The main window, then the progress window handed to it, as at start; with `link`, it talks
+// through that link.
 struct MainWindowOnly {
   TQuorlan *w = nullptr;
   explicit MainWindowOnly(TLink *link = nullptr) {
+    w = new TQuorlan(nullptr, link);
     Progress = new TProgress;
-    w = new TQuorlan(nullptr, link, Progress);
+    w->setProgress(Progress);
     Quorlan = w;
   }
   ~MainWindowOnly() {

@@ -353,8 +353,9 @@ void TstConfigFile::windowRefusesFifo() {
   TQuorlan *w;
   {
     testsupport::ModalWatcher startup;
-    w = new TQuorlan(nullptr, nullptr, Progress);
+    w = new TQuorlan;
   }
+  w->setProgress(Progress);
   const ConfigImageBytes incoming = w->IncomingImage;
   bool opened;
   QList<testsupport::ModalWatcher::Seen> boxes;
@@ -491,8 +492,9 @@ void TstConfigFile::windowTellsWhy() {
   TQuorlan *w;
   {
     testsupport::ModalWatcher startup;
-    w = new TQuorlan(nullptr, nullptr, Progress);
+    w = new TQuorlan;
   }
+  w->setProgress(Progress);
   const ConfigImageBytes incoming = w->IncomingImage;
   bool opened, saved;
   QList<testsupport::ModalWatcher::Seen> boxes;

@@ -20,6 +20,7 @@
 #endif
 
 #include "widgets/Unit5.h"
+#include "image/ConfigLayout.h"
 #include "image/ControlTable.h"
 #include "widgets/EditorWidgets.h"
 #include "image/ReactionTrees.h"
@@ -96,7 +97,9 @@ using Window = std::unique_ptr<TQuorlan, HideAndDelete>;
 // A main window; what its start-up reports (no serial port here) is answered and dropped.
 Window newWindow() {
   ModalWatcher startup;
-  return Window(new TQuorlan(nullptr, nullptr, Progress));
+  Window w(new TQuorlan);
+  w->setProgress(Progress);
+  return w;
 }
 
 }  // namespace
@@ -137,6 +140,7 @@ private slots:
 
   void untouchedEditorGoldenImage();
   void progressAfterEncoding();
+  void emptiedArchivePeriodEncodesItsMinimum();
   void treeConversions();
   void controlConversions();
   void smsCentreNeverSpills();
@@ -228,6 +232,21 @@ void TestImageCodec::untouchedEditorGoldenImage() {
   QCOMPARE(bytesAt(got, 17, 32), w1251(u"Вход 1 Замкнут") + QByteArray(18, '\0'));
   QVERIFY(checksumMatches(got));
   QVERIFY(encode(&fresh) == got);
+}
+
+// Emptied by the operator and saved while still in it: the field counts as its minimum.
+void TestImageCodec::emptiedArchivePeriodEncodesItsMinimum() {
+  TSpinEdit *archive = w->SpinEdit(11);
+  archive->setValue(25);
+  archive->setFocus();
+  QLineEdit *typed = archive->findChild<QLineEdit *>();
+  typed->end(false);
+  QTest::keyClick(typed, Qt::Key_Backspace);
+  QTest::keyClick(typed, Qt::Key_Backspace);
+  QVERIFY(typed->text().isEmpty());
+  QCOMPARE(TQuorlanProbe(*w).value().spins[11], 0);
+  QCOMPARE(encode(w)[layout::kArchivePeriod], std::uint8_t(0));
+  archive->setValue(0);
 }
 
 void TestImageCodec::progressAfterEncoding() {

@@ -215,8 +215,9 @@ void TstLinkSim::mainWindowPortPicker() {
   QVERIFY(sim.start(1));
   QVERIFY(QFile::link("/dev/null", runtime_ + "/serialcomm/COM2"));
   ModalWatcher boxes;
+  auto *w = new TQuorlan;
   Progress = new TProgress;
-  auto *w = new TQuorlan(nullptr, nullptr, Progress);
+  w->setProgress(Progress);
   Quorlan = w;
   TLink *link = TQuorlanProbe(*w).link();
   const TLinkProbe probe(*link);
@@ -335,8 +336,9 @@ void TstLinkSim::exchangeMenuAgainstTheSimulator() {
   Sim sim;
   QVERIFY(sim.start(1));
   ModalWatcher boxes;
+  auto *w = new TQuorlan;
   Progress = new TProgress;
-  auto *w = new TQuorlan(nullptr, nullptr, Progress);
+  w->setProgress(Progress);
   Quorlan = w;
   TLink *link = TQuorlanProbe(*w).link();
   w->show();

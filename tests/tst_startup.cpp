@@ -23,7 +23,20 @@
 #include "testsupport.h"
 #include "widgets/Unit5.h"
 
+QT_BEGIN_NAMESPACE
+// QtCore's hook table; its entry 3 is called from every QObject's constructor.
+extern Q_CORE_EXPORT quintptr qtHookData[];
+QT_END_NAMESPACE
+
 namespace {
+
+// Every QObject made while installed, in the order of making.
+QList<const QObject *> made;
+quintptr previousAddHook = 0;
+void recordMade(QObject *o) {
+  made.append(o);
+  if (previousAddHook) reinterpret_cast<void (*)(QObject *)>(previousAddHook)(o);
+}
 
 // Watches the splash while the windows are created.
 class SplashSpy : public QObject {
@@ -50,9 +63,24 @@ class TstStartup : public QObject {
 private slots:
   void initTestCase() {
     qApp->installEventFilter(&spy);
+    previousAddHook = qtHookData[3];
+    qtHookData[3] = reinterpret_cast<quintptr>(&recordMade);
     testsupport::startWindows();  // a real device of the machine may refuse to open
+    qtHookData[3] = previousAddHook;
     qApp->removeEventFilter(&spy);
     QVERIFY(Quorlan);
+  }
+
+  // The main window first, and no progress window of its own; the others after it in turn.
+  void windowsAreMadeInTheirOrder() {
+    // The last making at an address: an object gone before may have had it.
+    const auto madeAt = [](const QObject *o) { return made.lastIndexOf(o); };
+    QVERIFY(madeAt(Quorlan) >= 0);
+    QVERIFY(madeAt(Quorlan) < madeAt(SMS));
+    QVERIFY(madeAt(SMS) < madeAt(Form3));
+    QVERIFY(madeAt(Form3) < madeAt(Progress));
+    QVERIFY(madeAt(Progress) < madeAt(Form6));
+    QVERIFY(Quorlan->findChildren<TProgress *>().isEmpty());
   }
 
   void splashShownWhileTheMainWindowBuilds() {

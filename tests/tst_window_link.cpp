@@ -31,8 +31,9 @@ korvel::Options faults(std::initializer_list<const char *> names) {
 struct Window {
   explicit Window(korvel::Options options = {}, korvel::Image image = sim::defaultImage())
       : rig(std::move(options), image) {
+    w = new TQuorlan(nullptr, &rig.link);
     Progress = new TProgress;
-    w = new TQuorlan(nullptr, &rig.link, Progress);
+    w->setProgress(Progress);
     Quorlan = w;
     w->show();
     for (int i = 0; i < 300 && rig.link.mode() != LinkMode::PC; ++i) rig.advance(10);

@@ -23,6 +23,15 @@ TSpinEdit::TSpinEdit(int min, int max, bool typing, QWidget *parent)
   if (!typing) lineEdit()->setReadOnly(true);
 }
 
+int TSpinEdit::fieldValue() const { return cleanText().trimmed().isEmpty() ? minimum() : value(); }
+
+void TSpinEdit::fixup(QString &input) const {
+  if (input.trimmed().isEmpty())
+    input = textFromValue(minimum());
+  else
+    QSpinBox::fixup(input);
+}
+
 TRadioGroup::TRadioGroup(const QString &title, const QStringList &items, QWidget *parent)
     : QGroupBox(title, parent), group_(new QButtonGroup(this)) {
   auto *lay = new QVBoxLayout(this);

@@ -29,6 +29,11 @@ class TSpinEdit : public QSpinBox {
   Q_OBJECT
 public:
   TSpinEdit(int min, int max, bool typing, QWidget *parent = nullptr);
+  // What the field holds as shown: an emptied field counts as its minimum even before the
+  // operator leaves it (value() still has the number typed over).
+  int fieldValue() const;
+  // An emptied field takes its minimum when left, rather than the number typed over.
+  void fixup(QString &input) const override;
 };
 
 // A titled group of exclusive radio buttons addressed by item index, as the image needs it.
