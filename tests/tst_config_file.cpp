@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <memory>
 
 #ifdef Q_OS_WIN
 #ifndef NOMINMAX
@@ -26,6 +27,14 @@
 #include "editor/Unit1.h"
 #include "image/ConfigFile.h"
 #include "testsupport.h"
+
+namespace {
+// A main window with its progress window; whatever start-up says (no port to open) is answered.
+std::unique_ptr<testsupport::MainWindowOnly> windowAnsweringStartup() {
+  testsupport::ModalWatcher startup;
+  return std::make_unique<testsupport::MainWindowOnly>();
+}
+}  // namespace
 
 namespace {
 
@@ -349,13 +358,8 @@ void TstConfigFile::failedInPlaceSaveKeepsOldBytes() {
 void TstConfigFile::windowRefusesFifo() {
   const QString fifo = d + "/window-fifo";
   QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-  Progress = new TProgress;
-  TQuorlan *w;
-  {
-    testsupport::ModalWatcher startup;
-    w = new TQuorlan;
-  }
-  w->setProgress(Progress);
+  const auto window = windowAnsweringStartup();
+  TQuorlan *w = window->w;
   const ConfigImageBytes incoming = w->IncomingImage;
   bool opened;
   QList<testsupport::ModalWatcher::Seen> boxes;
@@ -366,9 +370,6 @@ void TstConfigFile::windowRefusesFifo() {
     boxes = watcher.boxes;
   }
   const bool untouched = w->IncomingImage == incoming;
-  delete w;
-  delete Progress;
-  Progress = nullptr;
   QVERIFY(!opened);
   QVERIFY(untouched);
   QCOMPARE(boxes.size(), 1);
@@ -488,13 +489,8 @@ void TstConfigFile::windowTellsWhy() {
   const QString readOnly = d + QStringLiteral("/только чтение.cfg");
   QVERIFY(put(readOnly, "old"));
   QVERIFY(SetFileAttributesW(wide(readOnly).c_str(), FILE_ATTRIBUTE_READONLY));
-  Progress = new TProgress;
-  TQuorlan *w;
-  {
-    testsupport::ModalWatcher startup;
-    w = new TQuorlan;
-  }
-  w->setProgress(Progress);
+  const auto window = windowAnsweringStartup();
+  TQuorlan *w = window->w;
   const ConfigImageBytes incoming = w->IncomingImage;
   bool opened, saved;
   QList<testsupport::ModalWatcher::Seen> boxes;
@@ -505,9 +501,6 @@ void TstConfigFile::windowTellsWhy() {
     boxes = watcher.boxes;
   }
   const bool untouched = w->IncomingImage == incoming;
-  delete w;
-  delete Progress;
-  Progress = nullptr;
   SetFileAttributesW(wide(readOnly).c_str(), FILE_ATTRIBUTE_NORMAL);
   QVERIFY(!opened);
   QVERIFY(!saved);
