@@ -16,7 +16,11 @@
 
 TLink *theLink = nullptr;
 
-void createWindows() {
+namespace {
+bool ownLink = false;
+}
+
+void createWindows(TLink *link) {
   // The splash goes up before anything else is built, and is painted at once; it is gone
   // once the main window stands.
   Form4 = new TForm4;
@@ -24,8 +28,9 @@ void createWindows() {
   Form4->repaint();
   QApplication::processEvents();
 
-  theLink = new TLink;
-  Quorlan = new TQuorlan(nullptr, theLink);
+  ownLink = !link;
+  theLink = link ? link : new TLink;
+  Quorlan = new TQuorlan(*theLink);
   Form4->hide();
   delete Form4;
   Form4 = nullptr;
@@ -57,8 +62,9 @@ void destroyWindows() {
   delete Quorlan;
   Quorlan = nullptr;
   // After the windows that talk through it: none of them hears from it any more.
-  delete theLink;
+  if (ownLink) delete theLink;
   theLink = nullptr;
+  ownLink = false;
   // Last: the main window shows its operations in it up to its end.
   delete Progress;
   Progress = nullptr;

@@ -1,16 +1,17 @@
 #pragma once
-// Creates the link to the controller and the program's windows, and wires them together: the
-// splash while the main window builds itself (with the link it is given), then the secondary
-// windows, hidden, the state window on the same link; the progress window among them is handed
-// to the main window, which the caller then shows.
-// Destroys them again.
+// Creates the program's windows and wires them together: the splash while the main window
+// builds itself, then the secondary windows, hidden, the state window on the same link; the
+// progress window among them is handed to the main window, which the caller then shows. The
+// windows talk through `link`, which stays the caller's; without one, through a link of the
+// program's own on the system's serial ports.
+// Destroys them again, and the program's own link.
 
 #include <QString>
 #include <QStringList>
 
 class TLink;
 
-void createWindows();
+void createWindows(TLink *link = nullptr);
 void destroyWindows();
 
 // The one link to the controller, shared by both windows; null outside the two calls above.

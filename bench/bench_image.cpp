@@ -9,6 +9,7 @@
 
 #include "widgets/Unit5.h"
 #include "editor/Unit1.h"
+#include "link/Link.h"
 
 namespace {
 
@@ -24,7 +25,9 @@ int main(int argc, char **argv) {
   QTemporaryDir runtime;  // no serial port of another process is ever seen
   qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
   QApplication app(argc, argv);
-  Quorlan = new TQuorlan;
+  TLink link;   // on no port: it lists none
+  link.setPortLister([] { return QList<TPortEntry>(); });
+  Quorlan = new TQuorlan(link);
   Progress = new TProgress;
   Quorlan->setProgress(Progress);
   Quorlan->show();

@@ -40,6 +40,8 @@
 #include "widgets/Unit5.h"
 #include "benchsupport.h"
 #include "editor/Unit1.h"
+#include "link/Link.h"
+#include "link/PortNames.h"
 #include "state/Unit6.h"
 
 using namespace bench;
@@ -117,12 +119,15 @@ std::map<QByteArray, double> parseReport(const QByteArray &out) {
   return m;
 }
 
-// The program's own start, step by step as app/Project1.cpp does it.
+// The program's own start, step by step as app/Project1.cpp does it, on a link that lists only
+// the virtual ports of this run's runtime folder: no device of the machine is opened.
 void startProgram() {
   QApplication::setApplicationName(QStringLiteral("Quorlan"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/quorlan.png")));
   loadQtTranslations();
-  createWindows();
+  auto *link = new TLink(nullptr, nullptr, qApp);
+  link->setPortLister(&PortNames::virtualPorts);
+  createWindows(link);
   Quorlan->show();
 }
 
@@ -181,7 +186,7 @@ int childCodec(int argc, char **argv) {
   // No port of this machine is opened: the picker stays empty.
   TLink link;
   link.setPortLister([] { return QList<TPortEntry>(); });
-  Quorlan = new TQuorlan(nullptr, &link);
+  Quorlan = new TQuorlan(link);
   Progress = new TProgress;
   Quorlan->setProgress(Progress);
   Quorlan->show();

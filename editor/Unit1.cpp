@@ -49,10 +49,7 @@ using formkit::label;
 
 }  // namespace
 
-TQuorlan::TQuorlan(QWidget *parent, TLink *link)
-    : QMainWindow(parent),
-      // A link of its own is its child; one handed in stays its giver's.
-      link_(link ? link : new TLink(nullptr, nullptr, this)) {
+TQuorlan::TQuorlan(TLink &link, QWidget *parent) : QMainWindow(parent), link_(&link) {
   setObjectName(QStringLiteral("Quorlan"));
   setWindowTitle(QStringLiteral("Quorlan v.18"));
   ensureResources();

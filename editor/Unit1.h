@@ -30,10 +30,11 @@ class TTreePanel;
 class TQuorlan : public QMainWindow {
   Q_OBJECT
 public:
-  // The window talks to the controller through `link`; a link of its own on the real serial
-  // port when none is given. Building it leaves the progress window alone: that one is made
-  // after it and handed over with setProgress() before the window is shown.
-  explicit TQuorlan(QWidget *parent = nullptr, TLink *link = nullptr);
+  // The window talks to the controller through `link`, which stays its giver's: the program's
+  // start-up hands it the link on the system's ports, a test one of its own. Building it leaves
+  // the progress window alone: that one is made after it and handed over with setProgress()
+  // before the window is shown.
+  explicit TQuorlan(TLink &link, QWidget *parent = nullptr);
   ~TQuorlan() override;
   // Where the window shows its long operations from now on; it stays its giver's. Without
   // one the window makes a progress window of its own when it first needs it.

@@ -64,6 +64,10 @@ TQtSerialIo::~TQtSerialIo() = default;
 
 bool TQtSerialIo::open(const QString &device) {
   if (port_->isOpen()) port_->close();
+  if (openCheck_ && !openCheck_(device)) {
+    lastError_ = describePortFailure(int(QSerialPort::PermissionError), device, QString());
+    return false;
+  }
   QString location = device;
 #ifndef Q_OS_WIN
   // A virtual port is a link; open what it points at so lock files name the real device. (On
@@ -206,15 +210,6 @@ TComPort::~TComPort() {
   framers_.onByte = nullptr;
   io_->disconnect(this);
   io_->close();
-}
-
-bool TComPort::open(int number, QString *reason) {
-  const TPortEntry entry = PortNames::entryForNumber(number);
-  if (entry.device.isEmpty()) {
-    if (reason) *reason = QStringLiteral("Порт COM%1 в системе не найден").arg(number);
-    return false;
-  }
-  return openDevice(entry.device, reason);
 }
 
 bool TComPort::openDevice(const QString &device, QString *reason) {

@@ -46,7 +46,13 @@ public:
   bool write(const QByteArray &data) override;
   QString errorString() const override;
 
+  // Asked before every open with the device to open; a false answer refuses it. The test suites
+  // install one that fails the test opening a device of the machine.
+  using OpenCheck = bool (*)(const QString &device);
+  static void setOpenCheck(OpenCheck check) { openCheck_ = check; }
+
 private:
+  static inline OpenCheck openCheck_ = nullptr;
   void onError(int error);
   void askLowLatency();
   // Into QSerialPort's queue; `push` hands it to the device at once.
@@ -63,9 +69,7 @@ public:
   explicit TComPort(QObject *parent = nullptr, std::unique_ptr<TSerialIo> io = nullptr);
   ~TComPort() override;
 
-  // Opens the port listed under COM<number>. On failure returns false and puts the system's
-  // reason into *reason.
-  bool open(int number, QString *reason = nullptr);
+  // Opens the device. On failure returns false and puts the system's reason into *reason.
   bool openDevice(const QString &device, QString *reason = nullptr);
   void close();
   bool isOpen() const;

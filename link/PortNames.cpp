@@ -140,7 +140,8 @@ QList<TPortEntry> scanVirtualFolder(const QString &folder) {
   return out;
 }
 
-QList<TPortEntry> systemPorts() {
+namespace {
+QList<TPortEntry> serialDevices() {
   QList<TPortEntry> devices;
   const auto infos = QSerialPortInfo::availablePorts();
   for (const QSerialPortInfo &info : infos) {
@@ -163,15 +164,35 @@ QList<TPortEntry> systemPorts() {
 #endif
     devices.append(e);
   }
+  return devices;
+}
+
+DeviceScan deviceScan = &serialDevices;
+}  // namespace
+
+DeviceScan setDeviceScan(DeviceScan scan) {
+  return std::exchange(deviceScan, scan ? scan : &serialDevices);
+}
+
+QList<TPortEntry> systemPorts() {
+  QList<TPortEntry> devices = deviceScan();
 #ifdef Q_OS_WIN
   sortForPicker(devices);
   return devices;
+#else
+  return assignNames(devices, virtualPorts());
+#endif
+}
+
+QList<TPortEntry> virtualPorts() {
+#ifdef Q_OS_WIN
+  return {};
 #else
   const QString folder = virtualPortFolder();
   // The shared fallback name is taken for this user before anybody else can take it.
   if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
     ::mkdir(QFile::encodeName(folder).constData(), 0700);
-  return assignNames(devices, scanVirtualFolder(folder));
+  return assignNames({}, scanVirtualFolder(folder));
 #endif
 }
 
@@ -194,13 +215,6 @@ bool portNumberFromText(const QString &text, int *number) {
   }
   *number = static_cast<int>(negative ? -v : v);
   return true;
-}
-
-TPortEntry entryForNumber(int number) {
-  const QList<TPortEntry> all = systemPorts();
-  for (const TPortEntry &e : all)
-    if (e.number == number && number > 0) return e;
-  return {};
 }
 
 namespace {

@@ -51,15 +51,21 @@ QList<TPortEntry> scanVirtualFolder(const QString &folder);
 // The picker's order: alphabetical, ignoring case (so COM10 comes before COM2).
 void sortForPicker(QList<TPortEntry> &entries);
 
-// Everything the system offers now, sorted.
+// Everything the system offers now, sorted: its serial devices and the virtual ports.
 QList<TPortEntry> systemPorts();
+
+// The virtual ports alone, named and sorted as systemPorts() lists them.
+QList<TPortEntry> virtualPorts();
+
+// Where systemPorts() takes the machine's serial devices from (QSerialPortInfo unless replaced).
+// Merely listing them opens every /dev/ttyS* on Linux, so the test suites replace it with one
+// that fails the test asking. Returns the scan it replaces; null puts QSerialPortInfo back.
+using DeviceScan = QList<TPortEntry> (*)();
+DeviceScan setDeviceScan(DeviceScan scan);
 
 // The integer written from the 4th character to the end ("COM12" -> 12). False when that part
 // is not an integer.
 bool portNumberFromText(const QString &text, int *number);
-
-// Looks the number up in a fresh scan; empty when no such port exists.
-TPortEntry entryForNumber(int number);
 
 // The picker's tooltip: the device path, the description, then the USB ids and the serial
 // number when known. Control characters in what the device reports about itself are dropped.

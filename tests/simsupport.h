@@ -10,7 +10,8 @@
 #include <functional>
 
 #include "link/ComPort.h"
-#include "testsupport.h"
+#include "link/PortNames.h"
+#include "runtimesupport.h"
 
 namespace {
 
@@ -55,6 +56,10 @@ public:
 // A bare client on the port's framers, standing in for a link.
 struct ClientPort : TComPort {
   TPacketFramers &framers = framers_;
+  // Virtual port COM<number> of this test's runtime folder.
+  bool open(int number, QString *reason = nullptr) {
+    return openDevice(PortNames::virtualPortFolder() + QStringLiteral("/COM%1").arg(number), reason);
+  }
 };
 
 // A port with both handlers recorded.

@@ -13,7 +13,10 @@
 #include <memory>
 
 #include "app/Startup.h"
+#include "runtimesupport.h"
 #include "editor/Unit1.h"
+#include "link/Link.h"
+#include "link/PortNames.h"
 #include "widgets/Unit5.h"
 
 // The editor as one configuration value, read or set at once, without the encoder's progress
@@ -31,12 +34,25 @@ private:
 
 namespace testsupport {
 
-// The main window, then the progress window handed to it, as at start; with `link`, it talks
-// through that link.
+// A link on the real serial port code that lists only the virtual ports of this test's runtime
+// folder (pseudo-terminals the test made), never a device of the machine.
+inline std::unique_ptr<TLink> ownPortsLink() {
+  auto link = std::make_unique<TLink>();
+  link->setPortLister(&PortNames::virtualPorts);
+  return link;
+}
+
+// The main window, then the progress window handed to it, as at start; it talks through `link`,
+// or through a link on the test's own virtual ports.
 struct MainWindowOnly {
   TQuorlan *w = nullptr;
+  std::unique_ptr<TLink> ownLink;
   explicit MainWindowOnly(TLink *link = nullptr) {
-    w = new TQuorlan(nullptr, link);
+    if (!link) {
+      ownLink = ownPortsLink();
+      link = ownLink.get();
+    }
+    w = new TQuorlan(*link);
     Progress = new TProgress;
     w->setProgress(Progress);
     Quorlan = w;
@@ -47,16 +63,9 @@ struct MainWindowOnly {
     Quorlan = nullptr;
     delete Progress;
     Progress = nullptr;
+    ownLink.reset();
   }
 };
-
-// Gives this test process a runtime folder of its own, so virtual ports of parallel tests
-// never meet. Call before anything scans ports.
-inline QString isolateRuntimeDir() {
-  static QTemporaryDir dir;
-  qputenv("XDG_RUNTIME_DIR", dir.path().toLocal8Bit());
-  return dir.path();
-}
 
 // Records every modal message box that appears and answers it with OK, until stopped.
 class ModalWatcher : public QObject {
@@ -87,13 +96,19 @@ private:
   QTimer timer_;
 };
 
-// Creates the program's windows as it does at start, in a runtime folder of this process's own.
-// Whatever the port scan finds on this machine (a device that refuses to open shows a box) is
-// answered and not tested here.
+inline std::unique_ptr<TLink> &windowsLink() {
+  static std::unique_ptr<TLink> link;
+  return link;
+}
+
+// Creates the program's windows as it does at start, in a runtime folder of this process's own,
+// on a link that sees only the test's own virtual ports. A virtual port that refuses to open
+// shows a box, answered here.
 inline void startWindows() {
   isolateRuntimeDir();
   ModalWatcher portMessages;
-  createWindows();
+  windowsLink() = ownPortsLink();
+  createWindows(windowsLink().get());
 }
 
 // The same, with the main window shown and the start-up check of the SMS centre number passed.
@@ -105,23 +120,11 @@ inline bool startShownWindows() {
   return Quorlan->isVisible();
 }
 
-// Runs the event loop until pred holds. Unlike QTest::qWaitFor it never sleeps between
-// passes, so a stop-and-wait exchange runs at the speed of the link.
-inline bool pump(const std::function<bool()> &pred, int timeoutMs) {
-  QTimer wake;
-  wake.start(20);
-  QDeadlineTimer deadline(timeoutMs);
-  while (!pred()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
-
 // As the program ends: the main window closed first, then everything destroyed.
 inline void stopWindows() {
   if (Quorlan) Quorlan->close();
   destroyWindows();
+  windowsLink().reset();
 }
 
 }  // namespace testsupport

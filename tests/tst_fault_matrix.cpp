@@ -153,7 +153,7 @@ ConfigImageBytes editorImage(TQuorlan *w) {
 struct Windows {
   Windows() {
     Progress = new TProgress;
-    w = new TQuorlan(nullptr, &rig.link);
+    w = new TQuorlan(rig.link);
     Quorlan = w;
     w->show();
     form = new TForm6(&rig.link);

@@ -94,10 +94,13 @@ struct HideAndDelete {
 };
 using Window = std::unique_ptr<TQuorlan, HideAndDelete>;
 
+// The windows' link: it sees no serial port.
+std::unique_ptr<TLink> windowsLink;
+
 // A main window; what its start-up reports (no serial port here) is answered and dropped.
 Window newWindow() {
   ModalWatcher startup;
-  Window w(new TQuorlan);
+  Window w(new TQuorlan(*windowsLink));
   w->setProgress(Progress);
   return w;
 }
@@ -167,6 +170,7 @@ void TestImageCodec::initTestCase() {
   testsupport::isolateRuntimeDir();
   QVERIFY(dir.isValid());
   Progress = new TProgress;
+  windowsLink = testsupport::ownPortsLink();
   other = newWindow().release();
   Quorlan = w = newWindow().release();
   w->show();
@@ -180,6 +184,7 @@ void TestImageCodec::cleanupTestCase() {
   Window(other).reset();
   delete Progress;
   Progress = nullptr;
+  windowsLink.reset();
 }
 
 void TestImageCodec::init() {

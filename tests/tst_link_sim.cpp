@@ -75,6 +75,7 @@ void TstLinkSim::loadAndSaveThroughTheLink() {
   Sim sim;
   QVERIFY(sim.start(21));
   TLink link;
+  link.setPortLister(&PortNames::virtualPorts);
   link.startRearmTick();
   QString reason;
   QVERIFY2(link.openPort(21, &reason), qPrintable(reason));
@@ -215,7 +216,8 @@ void TstLinkSim::mainWindowPortPicker() {
   QVERIFY(sim.start(1));
   QVERIFY(QFile::link("/dev/null", runtime_ + "/serialcomm/COM2"));
   ModalWatcher boxes;
-  auto *w = new TQuorlan;
+  const auto ownLink = testsupport::ownPortsLink();
+  auto *w = new TQuorlan(*ownLink);
   Progress = new TProgress;
   w->setProgress(Progress);
   Quorlan = w;
@@ -336,7 +338,8 @@ void TstLinkSim::exchangeMenuAgainstTheSimulator() {
   Sim sim;
   QVERIFY(sim.start(1));
   ModalWatcher boxes;
-  auto *w = new TQuorlan;
+  const auto ownLink = testsupport::ownPortsLink();
+  auto *w = new TQuorlan(*ownLink);
   Progress = new TProgress;
   w->setProgress(Progress);
   Quorlan = w;

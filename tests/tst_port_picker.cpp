@@ -70,11 +70,7 @@ private slots:
     QFETCH(QString, text);
     // The virtual ports alone, whatever serial devices this machine has.
     TLink link;
-    link.setPortLister([] {
-      QList<TPortEntry> l = PortNames::scanVirtualFolder(PortNames::virtualPortFolder());
-      PortNames::sortForPicker(l);
-      return l;
-    });
+    link.setPortLister(&PortNames::virtualPorts);
     std::map<int, testsupport::TestPty> ports;
     for (int n : atStart) QVERIFY(ports[n].open(n));
     testsupport::ModalWatcher boxes;

@@ -202,7 +202,7 @@ private slots:
     QVERIFY2(closedByUs && rc == 0, "event loop ran until the main window closed, with the state window open");
   }
 
-  void cleanupTestCase() { destroyWindows(); }
+  void cleanupTestCase() { testsupport::stopWindows(); }
 };
 
 QTEST_MAIN(TstStartup)

@@ -31,7 +31,7 @@ korvel::Options faults(std::initializer_list<const char *> names) {
 struct Window {
   explicit Window(korvel::Options options = {}, korvel::Image image = sim::defaultImage())
       : rig(std::move(options), image) {
-    w = new TQuorlan(nullptr, &rig.link);
+    w = new TQuorlan(rig.link);
     Progress = new TProgress;
     w->setProgress(Progress);
     Quorlan = w;
