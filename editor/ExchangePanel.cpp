@@ -290,14 +290,12 @@ void TExchangePanel::goodbye() {
 }
 
 void TExchangePanel::write(const ConfigImageBytes &image) {
-  link_->startWrite(image);
-  if (!link_->transferActive()) giveBack();   // it did not start, or ended at once
+  if (!link_->startWrite(image) || !link_->transferActive()) giveBack();   // refused, or ended at once
 }
 
 void TExchangePanel::read() {
   window_->setEnabled(false);
-  link_->startRead();
-  if (!link_->transferActive()) giveBack();
+  if (!link_->startRead() || !link_->transferActive()) giveBack();
 }
 
 void TExchangePanel::setClock() { link_->setControllerClock(); }

@@ -24,13 +24,28 @@ void TQuorlan::buildTrees() {
   for (int n = 1; n <= 9; ++n) *menus[n - 1] = Trees->menu(n);
   // Per tree the telephone menu's items (clear, slots 1..9), then the relay menu's three, are
   // N12..N24, N110 and N25..N36, N37..N49, each calling its own handler.
+  using Handler = void (TQuorlan::*)();
+  static constexpr Handler kHandlers[trees::kTreeCount][13] = {
+      {&TQuorlan::N12Click, &TQuorlan::N13Click, &TQuorlan::N14Click, &TQuorlan::N15Click,
+       &TQuorlan::N16Click, &TQuorlan::N17Click, &TQuorlan::N18Click, &TQuorlan::N19Click,
+       &TQuorlan::N20Click, &TQuorlan::N21Click, &TQuorlan::N22Click, &TQuorlan::N23Click,
+       &TQuorlan::N24Click},
+      {&TQuorlan::N110Click, &TQuorlan::N25Click, &TQuorlan::N26Click, &TQuorlan::N27Click,
+       &TQuorlan::N28Click, &TQuorlan::N29Click, &TQuorlan::N30Click, &TQuorlan::N31Click,
+       &TQuorlan::N32Click, &TQuorlan::N33Click, &TQuorlan::N34Click, &TQuorlan::N35Click,
+       &TQuorlan::N36Click},
+      {&TQuorlan::N37Click, &TQuorlan::N38Click, &TQuorlan::N39Click, &TQuorlan::N40Click,
+       &TQuorlan::N41Click, &TQuorlan::N42Click, &TQuorlan::N43Click, &TQuorlan::N44Click,
+       &TQuorlan::N45Click, &TQuorlan::N46Click, &TQuorlan::N47Click, &TQuorlan::N48Click,
+       &TQuorlan::N49Click},
+  };
   for (int t = 1; t <= trees::kTreeCount; ++t) {
     const QList<QAction *> items = Trees->menu(3 * t - 2)->actions() + Trees->menu(3 * t - 1)->actions();
-    for (int i = 0; i < items.size(); ++i) {
+    Q_ASSERT(items.size() == 13);
+    for (int i = 0; i < items.size() && i < 13; ++i) {
       const int n = t == 1 ? 12 + i : t == 3 ? 37 + i : i == 0 ? 110 : 24 + i;
       items[i]->setObjectName(QStringLiteral("N%1").arg(n));
-      const QByteArray handler = "N" + QByteArray::number(n) + "Click";
-      connect(items[i], &QAction::triggered, this, [this, handler] { QMetaObject::invokeMethod(this, handler.constData()); });
+      connect(items[i], &QAction::triggered, this, kHandlers[t - 1][i]);
     }
   }
   connect(Trees, &TTreePanel::contextRequested, this, [this](int tree, const QPoint &pos) {

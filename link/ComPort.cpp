@@ -243,10 +243,6 @@ bool TComPort::sendText(const QByteArray &text) {
   return false;
 }
 
-bool TComPort::sendBytes(const void *data, int count) {
-  return sendText(QByteArray(static_cast<const char *>(data), std::max(0, count)));
-}
-
 void TComPort::drain() {
   // Inside a delivery (a handler's modal box included) the data stays in the port; the drain
   // further up the stack reads it once the handler has returned.

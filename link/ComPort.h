@@ -79,7 +79,6 @@ public:
   // take every byte; lastError() then says why.
   [[nodiscard]] bool sendText(const QByteArray &text);
   [[nodiscard]] bool sendText(const char *text) { return sendText(QByteArray(text)); }
-  [[nodiscard]] bool sendBytes(const void *data, int count);
   QString lastError() const { return lastError_; }
 
   TSerialIo *io() const { return io_.get(); }

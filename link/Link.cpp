@@ -203,45 +203,50 @@ bool TLink::beginCommand() {
 
 // A transfer started again before a refused write was reported supersedes that report: the
 // operator has already retried, and the new transfer's own ending is what will be told.
-void TLink::startWrite(const ConfigImageBytes &image) {
-  if (!beginCommand()) return;
+bool TLink::startWrite(const ConfigImageBytes &image) {
+  if (!beginCommand()) return false;
   refusalReport_->stop();
   outgoing_ = image;
   setPhase(Phase::WriteEcho);
-  if (!send("SAVE\r\n")) return;
+  if (!send("SAVE\r\n")) return true;
   mode_ = LinkMode::SAVE;
   armWatchdog(WatchdogReason::NoReply, kEchoWaitMs);
+  return true;
 }
 
-void TLink::startRead() {
-  if (!beginCommand()) return;
+bool TLink::startRead() {
+  if (!beginCommand()) return false;
   refusalReport_->stop();
   setPhase(Phase::ReadEcho);
   mode_ = LinkMode::LOAD;
-  if (!send("LOAD\r\n")) return;
+  if (!send("LOAD\r\n")) return true;
   armWatchdog(WatchdogReason::NoReply, kEchoWaitMs);
+  return true;
 }
 
-void TLink::setControllerClock() {
-  if (!beginCommand()) return;
-  if (!send("TIME\r\n")) return;
+bool TLink::setControllerClock() {
+  if (!beginCommand()) return false;
+  if (!send("TIME\r\n")) return true;
   mode_ = LinkMode::TIME;
   armWatchdog(WatchdogReason::NoReply);
+  return true;
 }
 
-void TLink::readMasterKey() {
-  if (!beginCommand()) return;
+bool TLink::readMasterKey() {
+  if (!beginCommand()) return false;
   mode_ = LinkMode::TM;
   armWatchdog(WatchdogReason::NoReply);
   send("TM\r\n");
+  return true;
 }
 
-void TLink::readSensorIds() {
-  if (!beginCommand()) return;
+bool TLink::readSensorIds() {
+  if (!beginCommand()) return false;
   mode_ = LinkMode::ID;
   armWatchdog(WatchdogReason::NoReply);
   replyCounter_ = 1;
   send("ID\r\n");
+  return true;
 }
 
 // ---- state window commands ----

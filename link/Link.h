@@ -59,13 +59,14 @@ public:
   void startRearmTick();
 
   // ---- main window commands ----
-  // Each command arms the line matcher afresh for its reply. All are refused while a transfer
-  // runs (the main window is disabled then, so only a caller in error gets here).
-  void startWrite(const ConfigImageBytes &image);   // "SAVE"; the image followed by a zero byte
-  void startRead();        // "LOAD"
-  void setControllerClock();   // "TIME"
-  void readMasterKey();    // "TM"
-  void readSensorIds();    // "ID"
+  // Each command arms the line matcher afresh for its reply. All are refused (false, nothing
+  // sent) while a transfer runs; the main window is disabled then, so only a caller in error
+  // gets here. A send that fails is no refusal: exchangeFailed reports it.
+  bool startWrite(const ConfigImageBytes &image);   // "SAVE"; the image followed by a zero byte
+  bool startRead();        // "LOAD"
+  bool setControllerClock();   // "TIME"
+  bool readMasterKey();    // "TM"
+  bool readSensorIds();    // "ID"
   // From a transfer's command until its outcome: a write until "SAVE_OK", "ERR2", a refusal or
   // a time-out; a read until its last image byte or a failure. The main window is disabled for
   // exactly this span (transferActiveChanged), and nothing else talks to the controller.
@@ -81,12 +82,6 @@ public:
   bool sendRs485(const QByteArray &hexAndFlag);      // "SEND RS-485" and the payload
   bool readRs485Settings();                          // "READ RS-485"
   bool setupRs485(const QByteArray &fourDigits);     // "SETUP RS-485" and the settings
-
-  // ---- handlers ----
-  void ApdDataPacket1StringPacket(const QByteArray &line);  // a whole line, CR LF included
-  void ApdDataPacket2Packet(const std::uint8_t *data, int size);
-  void Timer3Timer();
-  void Timer2Timer();
 
 
 signals:
@@ -129,6 +124,11 @@ signals:
 
 private:
   friend class TLinkProbe;
+  // ---- handlers: the port's two framers and the link's two timers call them ----
+  void ApdDataPacket1StringPacket(const QByteArray &line);  // a whole line, CR LF included
+  void ApdDataPacket2Packet(const std::uint8_t *data, int size);
+  void Timer3Timer();
+  void Timer2Timer();
   // Stops the watchdog, sets the reason and period, and starts it; period 0 keeps the period.
   void armWatchdog(WatchdogReason reason, int periodMs = 0);
   // Where a transfer stands; an echo starts the byte phase only in its own echo wait.

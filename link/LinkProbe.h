@@ -21,6 +21,11 @@ public:
   TPacketFramers &framers() const { return l_.port_->framers_; }
   ConfigImageBytes &incoming() const { return l_.incoming_; }           // where a read stores
   const ConfigImageBytes &outgoing() const { return l_.outgoing_; }     // what the last write sent
+  // The handlers, called as the framers and timers call them.
+  void ApdDataPacket1StringPacket(const QByteArray &line) const { l_.ApdDataPacket1StringPacket(line); }
+  void ApdDataPacket2Packet(const std::uint8_t *data, int size) const { l_.ApdDataPacket2Packet(data, size); }
+  void Timer2Timer() const { l_.Timer2Timer(); }
+  void Timer3Timer() const { l_.Timer3Timer(); }
 
 private:
   TLink &l_;

@@ -140,7 +140,7 @@ void TstLinkSim::sendsKeepTheirOrderPastAFullTerminal() {
     sent += chunk;
     for (int k = 0; k < 40; ++k) {
       const char b = char(k + i);
-      QVERIFY(port.sendBytes(&b, 1));
+      QVERIFY(port.sendText(QByteArray(1, b)));
       sent += b;
     }
   }
@@ -286,19 +286,19 @@ void TstLinkSim::mainWindowPortPicker() {
 
   // The re-arm tick serves "NO_PC", "PC" and "SAVE" only.
   probe.lineMatcher().setArmed(false);
-  link->Timer2Timer();
+  probe.Timer2Timer();
   QVERIFY(probe.lineMatcher().armed() && probe.lineMatcher().autoRearm());
   probe.setMode(LinkMode::LOAD);
   probe.lineMatcher().setArmed(false);
-  link->Timer2Timer();
+  probe.Timer2Timer();
   QVERIFY(!probe.lineMatcher().armed() && !probe.byteMatcher().armed());
   probe.setMode(LinkMode::SAVE);
-  link->Timer2Timer();
+  probe.Timer2Timer();
   QVERIFY(probe.byteMatcher().armed() && probe.byteMatcher().autoRearm());
   QVERIFY(!probe.lineMatcher().armed());
   probe.byteMatcher().setArmed(false);
   probe.setMode(LinkMode::PC);
-  link->Timer2Timer();
+  probe.Timer2Timer();
   QVERIFY(probe.lineMatcher().armed());
 
   // The device vanishes: port closed, menu and read buttons off, one box; picking reconnects.

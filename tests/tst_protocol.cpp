@@ -119,7 +119,7 @@ void TstProtocol::identifiersKeyAndStrayLines() {
     QCOMPARE(ids.size(), 5);
     QCOMPARE(rig.link.mode(), LinkMode::ID);
     QCOMPARE(expired.size(), 0);
-    rig.link.ApdDataPacket1StringPacket("28FF000000000006\r\n");
+    rig.probe.ApdDataPacket1StringPacket("28FF000000000006\r\n");
     QCOMPARE(ids.last()[0].toInt(), 6);
   }
   {
@@ -233,7 +233,7 @@ void TstProtocol::writeConfirmedRefusedAndRejected() {
     QCOMPARE(active.size(), 4);   // on and off, twice
     // A stray byte long after the write must not wake the watchdog with the write's reason.
     const std::uint8_t stray = '?';
-    rig.link.ApdDataPacket2Packet(&stray, 1);
+    rig.probe.ApdDataPacket2Packet(&stray, 1);
     QVERIFY(!rig.probe.watchdog().isActive());
   }
   {
@@ -391,9 +391,9 @@ void TstProtocol::heldLinesAfterALoss() {
   rig.advance(10);
   QCOMPARE(lost.size(), 1);
   rig.takeWritten();
-  for (const QByteArray line : {"ATI\r\n", "Ver.2.10\r\n", "TIME_OK\r\n"}) rig.link.ApdDataPacket1StringPacket(line);
+  for (const QByteArray line : {"ATI\r\n", "Ver.2.10\r\n", "TIME_OK\r\n"}) rig.probe.ApdDataPacket1StringPacket(line);
   const std::uint8_t ack = 'o';
-  rig.link.ApdDataPacket2Packet(&ack, 1);
+  rig.probe.ApdDataPacket2Packet(&ack, 1);
   QCOMPARE(failed.size(), 0);
   QCOMPARE(rig.takeWritten(), QByteArray());
 }
@@ -434,9 +434,9 @@ void TstProtocol::unusualEndings() {
   if (!injected.isEmpty()) {
     QCOMPARE(rig.link.mode(), write ? LinkMode::SAVE : LinkMode::LOAD);   // the confirmation is awaited
     rig.takeWritten();
-    rig.link.ApdDataPacket1StringPacket(injected);
+    rig.probe.ApdDataPacket1StringPacket(injected);
     const QByteArray image(4123, 'o');   // would be image bytes or acknowledgements
-    rig.link.ApdDataPacket2Packet(reinterpret_cast<const std::uint8_t *>(image.constData()), int(image.size()));
+    rig.probe.ApdDataPacket2Packet(reinterpret_cast<const std::uint8_t *>(image.constData()), int(image.size()));
     rig.advance(20000);
     QCOMPARE(rig.takeWritten(), QByteArray());   // nothing sent again
   }
@@ -505,7 +505,7 @@ void TstProtocol::commandsInTheTailOfAWrite() {
     rig.link.readMasterKey();
     QVERIFY(!rig.link.requestStatus());
     QCOMPARE(rig.takeWritten(), QByteArray());
-    rig.link.ApdDataPacket1StringPacket("SAVE_OK\r\n");
+    rig.probe.ApdDataPacket1StringPacket("SAVE_OK\r\n");
     QCOMPARE(out.seen, (QStringList{"on", "echo", "off", "confirmed"}));
   }
   {
@@ -516,7 +516,7 @@ void TstProtocol::commandsInTheTailOfAWrite() {
     rig.link.startWrite(patternImage(1));
     rig.advance(20000);
     rig.link.readMasterKey();
-    rig.link.ApdDataPacket1StringPacket("SAVE_OK\r\n");
+    rig.probe.ApdDataPacket1StringPacket("SAVE_OK\r\n");
     QCOMPARE(rig.link.mode(), LinkMode::TM);
     rig.advance(100);
     QCOMPARE(out.seen, (QStringList{"on", "echo", "off", "watchdog 3", "key"}));
@@ -530,14 +530,17 @@ void TstProtocol::announcementsDuringATransferGoUnanswered() {
   QVERIFY(rig.connect());
   QSignalSpy confirmed(&rig.link, &TLink::saveConfirmed), connected(&rig.link, &TLink::connected);
   rig.takeWritten();
-  rig.link.startWrite(patternImage(4));
-  rig.link.ApdDataPacket1StringPacket("ATI\r\n");
-  rig.link.ApdDataPacket1StringPacket("Ver.2.10\r\n");
+  QVERIFY(rig.link.startWrite(patternImage(4)));
+  // Every other command is refused while it runs, and sends nothing.
+  QVERIFY(!rig.link.startRead() && !rig.link.startWrite({}) && !rig.link.setControllerClock() &&
+          !rig.link.readMasterKey() && !rig.link.readSensorIds() && !rig.link.requestStatus());
+  rig.probe.ApdDataPacket1StringPacket("ATI\r\n");
+  rig.probe.ApdDataPacket1StringPacket("Ver.2.10\r\n");
   rig.advance(20000);
   QCOMPARE(rig.takeWritten(), "SAVE\r\n" + bytesOf(patternImage(4)) + QByteArray(1, '\0'));
   QCOMPARE(confirmed.size(), 1);
   QCOMPARE(connected.size(), 0);
-  rig.link.ApdDataPacket1StringPacket("ATI\r\n");   // answered again once the write is over
+  rig.probe.ApdDataPacket1StringPacket("ATI\r\n");   // answered again once the write is over
   QCOMPARE(rig.takeWritten(), QByteArray("PC\r\n"));
 }
 
@@ -572,9 +575,9 @@ void TstProtocol::owedLoadOkWithStrayBytesInANewRead() {
   rig.link.startRead();
   rig.advance(20000);
   rig.link.startRead();
-  rig.link.ApdDataPacket1StringPacket("\x07LOAD_OK\r\n");
+  rig.probe.ApdDataPacket1StringPacket("\x07LOAD_OK\r\n");
   QVERIFY(rig.link.transferActive());
-  rig.link.ApdDataPacket1StringPacket("LOAD_OK\r\n");
+  rig.probe.ApdDataPacket1StringPacket("LOAD_OK\r\n");
   QCOMPARE(out.seen, (QStringList{"on", "echo", "off", "image", "on", "off", "read incomplete"}));
 }
 

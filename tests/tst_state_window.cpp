@@ -270,7 +270,7 @@ void TestStateWindow::timeoutWhilePolling() {
 
   f.Button3->click();
   QCOMPARE(b.rig.takeWritten(), QByteArray("STATUS\r\n"));
-  for (int n = 1; n <= kStatusLines; ++n) b.rig.link.ApdDataPacket1StringPacket(QByteArray::number(n) + "\r\n");
+  for (int n = 1; n <= kStatusLines; ++n) b.rig.probe.ApdDataPacket1StringPacket(QByteArray::number(n) + "\r\n");
   QCOMPARE(f.Edit(20)->text(), QStringLiteral("19"));
   b.rig.advance(1000);
   QCOMPARE(b.rig.takeWritten(), QByteArray("STATUS\r\n"));

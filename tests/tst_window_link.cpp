@@ -142,7 +142,7 @@ private slots:
     for (int i = 0; i < 20000 && sent.isEmpty(); ++i) win.rig.advance(1);
     QVERIFY(!Progress->isVisible());
     QVERIFY(!win.w->isEnabled());
-    win.rig.link.ApdDataPacket1StringPacket("SAVE_OK\r\n");
+    win.rig.probe.ApdDataPacket1StringPacket("SAVE_OK\r\n");
     QVERIFY(win.settled());
     win.rig.advance(5000);
     QTest::qWait(50);
