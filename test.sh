@@ -7,8 +7,6 @@ cd "$(dirname "$0")"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 export QT_QPA_PLATFORM=offscreen
-# The fault matrix writes its cases and outcomes here, so the committed table follows the code.
-export QUORLAN_MATRIX_OUT="$PWD/docs/fault-matrix.md"
 # No test may reach this machine's serial ports (a controller may be plugged in, or the serial
 # line may be a console): the suites run where none is visible.
 if tests/noports.sh true 2>/dev/null; then

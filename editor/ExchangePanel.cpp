@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "link/Link.h"
+#include "link/LinkClock.h"
 #include "link/PortNames.h"
 #include "widgets/MessageBoxes.h"
 #include "widgets/PortPicker.h"
@@ -51,9 +52,9 @@ public:
 TExchangePanel::TExchangePanel(QWidget *window, TLink *link, std::function<TProgress *()> progress,
                                const Controls &controls)
     : QObject(window), window_(window), link_(link), progress_(std::move(progress)), c_(controls),
-      returnPoll_(new QTimer(this)) {
+      returnPoll_(link->newTimer(this)) {
   returnPoll_->setInterval(kReturnPollMs);
-  connect(returnPoll_, &QTimer::timeout, this, &TExchangePanel::lookForReturn);
+  connect(returnPoll_, &TLinkTimer::timeout, this, &TExchangePanel::lookForReturn);
   if (auto *picker = qobject_cast<TPortPicker *>(c_.picker))
     connect(picker, &TPortPicker::popupAboutToShow, this, &TExchangePanel::relist);
   // These lines show what the controller sent; it must never be taken as markup.

@@ -18,7 +18,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QStatusBar;
-class QTimer;
+class TLinkTimer;
 class QWidget;
 class TLink;
 class TProgress;
@@ -80,5 +80,5 @@ private:
   std::function<TProgress *()> progress_;
   Controls c_;
   TPortEntry opened_;    // the port opened last, kept when its device vanishes
-  QTimer *returnPoll_;
+  TLinkTimer *returnPoll_;
 };

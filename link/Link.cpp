@@ -61,6 +61,8 @@ TLink::TLink(std::unique_ptr<TSerialIo> io, TManualClock *clock, QObject *parent
   });
 }
 
+TLinkTimer *TLink::newTimer(QObject *parent) const { return new TLinkTimer(clock_, parent); }
+
 TLink::~TLink() {
   rearm_->stop();
   watchdog_->stop();

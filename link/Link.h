@@ -39,6 +39,9 @@ public:
   void setPortLister(std::function<QList<TPortEntry>()> lister) { listPorts_ = std::move(lister); }
   QList<TPortEntry> ports() const { return listPorts_(); }
   void setLocalTime(std::function<QDateTime()> now) { localTime_ = std::move(now); }
+  // A timer on the link's clock, for windows that pace their own work with the link (a test's
+  // virtual time runs them too).
+  TLinkTimer *newTimer(QObject *parent) const;
 
   // ---- port ----
   bool portOpen() const { return portOpen_; }        // PortOpen

@@ -8,7 +8,7 @@
 // transfer or from inside a handler whose message box holds received data.
 //
 // With QUORLAN_MATRIX_OUT naming a file, the run writes the matrix and its outcomes there as a
-// Markdown table.
+// Markdown table (ctest names one in the build tree and compares it with docs/fault-matrix.md).
 #include <QtTest>
 
 #include <QAbstractButton>
@@ -651,7 +651,8 @@ void TstFaultMatrix::cleanupTestCase() {
   auto cell = [](QString s) { return s.replace(QLatin1Char('|'), QStringLiteral("\\|")); };
   QString md = QStringLiteral(
       "# Fault matrix\n\n"
-      "Written by `tests/tst_fault_matrix` (`./test.sh` refreshes it). Each case runs the main "
+      "Written by `tests/tst_fault_matrix` into the build tree (`tests/fault-matrix.md`); "
+      "the test `fault_matrix_documented` fails while this copy differs from it. Each case runs the main "
       "window and the state window against the in-process controller in virtual time; every "
       "case also checks that the windows end usable, each message is shown exactly once, the "
       "link ends idle (\"PC\", or in one of the open waits the protocol allows) and the controller "

@@ -18,6 +18,7 @@
 
 #include "editor/Unit1.h"
 #include "link/Link.h"
+#include "link/LinkClock.h"
 #include "link/PortNames.h"
 #include "simsupport.h"
 #include "ptysupport.h"
@@ -25,6 +26,17 @@
 #include "widgets/Unit5.h"
 
 namespace {
+
+// The return poll's period: a poll is due within it.
+constexpr int kPollMs = 1000;
+
+// A link on the test's own virtual ports whose timers (the window's return poll among them) run
+// in virtual time.
+struct VirtualTimeLink {
+  TManualClock clock;
+  TLink link{nullptr, &clock};
+  VirtualTimeLink() { link.setPortLister(&PortNames::virtualPorts); }
+};
 
 bool exchangeReady(TQuorlan *w) {
   return w->Label39->text() == QStringLiteral("Соединение установленно") &&
@@ -45,8 +57,9 @@ private slots:
   void lostPortComesBack() {
     Sim sim;
     QVERIFY(sim.start(1));
+    VirtualTimeLink link;
     testsupport::ModalWatcher boxes;
-    testsupport::MainWindowOnly windows;
+    testsupport::MainWindowOnly windows(&link.link);
     TQuorlan *w = windows.w;
     QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM1"));
     QTRY_VERIFY_WITH_TIMEOUT(exchangeReady(w), 5000);
@@ -62,7 +75,8 @@ private slots:
 
     Sim again;
     QVERIFY(again.start(1));
-    QTRY_COMPARE_WITH_TIMEOUT(w->StatusBar1->currentMessage(), QStringLiteral("Порт COM1 снова открыт"), 3000);
+    link.clock.advance(kPollMs);
+    QCOMPARE(w->StatusBar1->currentMessage(), QStringLiteral("Порт COM1 снова открыт"));
     QVERIFY(TQuorlanProbe(*w).link()->portOpen());
     QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM1"));
     QTRY_VERIFY_WITH_TIMEOUT(exchangeReady(w), 5000);
@@ -79,7 +93,8 @@ private slots:
     // The adapter (serial number A1) was COM1 and comes back as COM2: the same adapter, so it
     // is opened there.
     QMap<QString, QString> serials;
-    TLink link;
+    TManualClock clock;
+    TLink link(nullptr, &clock);
     link.setPortLister([&serials] {
       QList<TPortEntry> l = PortNames::scanVirtualFolder(PortNames::virtualPortFolder());
       for (TPortEntry &e : l) {
@@ -104,7 +119,8 @@ private slots:
 
     QVERIFY(second.open(2));
     serials[second.link] = QStringLiteral("A1");
-    QTRY_COMPARE_WITH_TIMEOUT(w->StatusBar1->currentMessage(), QStringLiteral("Порт COM1 снова открыт как COM2"), 3000);
+    clock.advance(kPollMs);
+    QCOMPARE(w->StatusBar1->currentMessage(), QStringLiteral("Порт COM1 снова открыт как COM2"));
     QCOMPARE(TQuorlanProbe(*w).link()->portDevice(), second.link);
     QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM2"));
     QVERIFY(w->ComboBox1->toolTip().contains(QStringLiteral("серийный номер A1")));
@@ -119,8 +135,9 @@ private slots:
     Sim sim, other;
     QVERIFY(sim.start(1));
     QVERIFY(other.start(4));
+    VirtualTimeLink link;
     testsupport::ModalWatcher boxes;
-    testsupport::MainWindowOnly windows;
+    testsupport::MainWindowOnly windows(&link.link);
     TQuorlan *w = windows.w;
     QTRY_VERIFY_WITH_TIMEOUT(exchangeReady(w), 5000);
     sim.stop();
@@ -134,8 +151,8 @@ private slots:
     QVERIFY(w->StatusBar1->currentMessage().isEmpty());
     Sim again;
     QVERIFY(again.start(1));
-    // Longer than the wait's poll: COM1 stays alone.
-    QTest::qWait(1300);
+    // Past several of the wait's polls: COM1 stays alone.
+    link.clock.advance(3 * kPollMs);
     QCOMPARE(TQuorlanProbe(*w).link()->portDevice(), other.link);
     QCOMPARE(again.count("< BYE"), 0);
     QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("COM4"));
