@@ -18,7 +18,7 @@
 #endif
 
 #include "FileCommands.h"
-#include "Help.h"
+#include "CommandLine.h"
 #include "Output.h"
 #include "image/Checksum.h"
 #include "image/ConfigFile.h"
@@ -389,65 +389,51 @@ private:
   QTimer timer_;
 };
 
-int usage(const QString &command, const QString &why) {
-  errLine(why);
-  errLine(QStringLiteral("подробнее: quorlan-cli %1 --help").arg(command));
-  return kBadInput;
-}
-
 }  // namespace
 
 int deviceCommand(const QString &command, const QStringList &args) {
-  if (helpAsked(command, args)) return kOk;
   Plan plan;
   plan.command = command;
   QList<PortChoice> ports;
-  QStringList positional;
-  QString output;
-  for (qsizetype i = 0; i < args.size(); ++i) {
-    const QString &a = args[i];
-    auto value = [&](QString *to) {
-      if (i + 1 >= args.size()) return false;
-      *to = args[++i];
-      return true;
-    };
-    QString v;
-    if (a == QLatin1String("--port")) {
-      if (!value(&v)) return usage(command, QStringLiteral("после --port нужен порт"));
-      PortChoice choice;
-      QString why;
-      if (!parsePort(v, &choice, &why)) return usage(command, why);
-      ports << choice;
-    } else if (a == QLatin1String("--wait")) {
-      bool ok = false;
-      const double s = value(&v) ? v.replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok) : 0;
-      if (!ok || s <= 0 || s > 3600) return usage(command, QStringLiteral("--wait: нужно число секунд"));
-      plan.waitMs = int(s * 1000);
-    } else if (a == QLatin1String("-o") && command == QLatin1String("read")) {
-      if (!value(&plan.output)) return usage(command, QStringLiteral("после -o нужен файл"));
-    } else if (a == QLatin1String("--backup") && command == QLatin1String("write")) {
-      if (!value(&plan.backup)) return usage(command, QStringLiteral("после --backup нужен файл"));
-    } else if (a == QLatin1String("--verify") && command == QLatin1String("write")) {
-      plan.verify = true;
-    } else if (a.startsWith(QLatin1Char('-'))) {
-      return usage(command, QStringLiteral("неизвестный параметр %1").arg(a));
-    } else {
-      positional << a;
-    }
-  }
+  const QString badWait = QStringLiteral("--wait: нужно число секунд");
+  QList<Option> options{
+      {QStringLiteral("--port"), true, QStringLiteral("после --port нужен порт"),
+       [&](const QString &v) {
+         PortChoice choice;
+         QString why;
+         if (parsePort(v, &choice, &why)) ports << choice;
+         return why;
+       }},
+      {QStringLiteral("--wait"), true, badWait, [&](QString v) {
+         bool ok = false;
+         const double s = v.replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+         if (!ok || s <= 0 || s > 3600) return badWait;
+         plan.waitMs = int(s * 1000);
+         return QString();
+       }}};
+  if (command == QLatin1String("read"))
+    options << Option{QStringLiteral("-o"), true, QStringLiteral("после -o нужен файл")};
+  if (command == QLatin1String("write"))
+    options << Option{QStringLiteral("--backup"), true, QStringLiteral("после --backup нужен файл")}
+            << Option{QStringLiteral("--verify")};
+  const Arguments a = parseArguments(command, args, options);
+  if (a.done()) return a.exit;
+  plan.output = a.last(QStringLiteral("-o"));
+  plan.backup = a.last(QStringLiteral("--backup"));
+  plan.verify = a.flags.contains(QStringLiteral("--verify"));
   if (ports.isEmpty()) return usage(command, QStringLiteral("нужен --port"));
   for (int i = 0; i < ports.size(); ++i)
     for (int k = 0; k < i; ++k)
       if (ports[i].shown == ports[k].shown) return usage(command, QStringLiteral("порт %1 указан дважды").arg(ports[i].shown));
   if (command == QLatin1String("write")) {
-    if (positional.size() != 1) return usage(command, QStringLiteral("нужен один файл конфигурации"));
+    if (a.words.size() != 1) return usage(command, QStringLiteral("нужен один файл конфигурации"));
     QString why;
-    if (!loadImage(positional[0], plan.image, &why)) {
+    if (!loadImage(a.words[0], plan.image, &why)) {
       errLine(why);
       return kBadInput;
     }
-  } else if (!positional.isEmpty()) {
-    return usage(command, QStringLiteral("лишний параметр \"%1\"").arg(positional[0]));
+  } else if (!a.words.isEmpty()) {
+    return usage(command, QStringLiteral("лишний параметр \"%1\"").arg(a.words[0]));
   }
   if (command == QLatin1String("read") && plan.output.isEmpty())
     return usage(command, QStringLiteral("нужен -o ФАЙЛ"));
