@@ -92,17 +92,10 @@ public:
   void start() {
     clock_.start();
     link_.startRearmTick();
-    int number = choice_.number;
-    if (!choice_.device.isEmpty()) {
-      // A device path is offered to the link as the one port there is.
-      const QString device = choice_.device;
-      link_.setPortLister([device] {
-        return QList<TPortEntry>{TPortEntry{QStringLiteral("COM1"), device, QString(), 1}};
-      });
-      number = 1;
-    }
     QString why;
-    if (!link_.openPort(number, &why)) {
+    const bool opened = choice_.device.isEmpty() ? link_.openPort(choice_.number, &why)
+                                                 : link_.openPath(choice_.device, &why);
+    if (!opened) {
       fail(kDeviceFailure, QStringLiteral("порт не открыт: ") + why);
       return;
     }
