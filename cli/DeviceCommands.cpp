@@ -61,7 +61,7 @@ class PortJob : public QObject {
 public:
   enum class Step { Connect, Backup, Write, Verify, Read, Time, Key, Ids, Done };
 
-  PortJob(PortChoice choice, const Plan &plan) : choice_(std::move(choice)), plan_(plan) {
+  PortJob(PortChoice choice, Plan plan) : choice_(std::move(choice)), plan_(std::move(plan)) {
     wait_.setSingleShot(true);
     connect(&wait_, &QTimer::timeout, this, [this] {
       if (step_ == Step::Connect)
@@ -268,7 +268,7 @@ private:
   }
 
   PortChoice choice_;
-  const Plan &plan_;
+  const Plan plan_;
   TLink link_;
   QTimer wait_;
   QTimer settle_;
