@@ -123,6 +123,9 @@ private:
     connect(l, &TLink::lineShown, this, [this] {
       if (step_ == Step::Connect && settle_.isActive()) settle_.start();
     });
+    connect(l, &TLink::transferActiveChanged, this, [this](bool active) {
+      if (!active && awaitingLink_) later();
+    });
     connect(l, &TLink::transferProgress, this,
             [this](int position) { current_ = std::min(kImageBytes, position * kBytesPerStep); });
     connect(l, &TLink::imageReceived, this, [this](const ConfigImageBytes &image) { received(image); });
@@ -191,14 +194,12 @@ private:
   // Steps start outside the link's own signal handlers.
   void later() { QTimer::singleShot(0, this, [this] { advance(); }); }
 
-  // The next step starts once the link is free; a transfer's outcome may come before it is.
+  // The next step starts once the link is free; a transfer's outcome may come before it is,
+  // and the link's transferActiveChanged then brings the step.
   void advance() {
     if (ended_) return;
-    if (link_.transferActive()) {
-      // An outcome can come before the link has closed its transfer; look again shortly.
-      QTimer::singleShot(20, this, [this] { advance(); });
-      return;
-    }
+    awaitingLink_ = link_.transferActive();
+    if (awaitingLink_) return;
     step_ = nextStep();
     current_ = 0;
     switch (step_) {
@@ -275,6 +276,7 @@ private:
   QElapsedTimer clock_;
   Step step_ = Step::Connect;
   bool refused_ = false;
+  bool awaitingLink_ = false;   // a step is due once the link's transfer is over
   bool ended_ = false;
   int done_ = 0, current_ = 0;
   int code_ = kOk;
