@@ -18,7 +18,7 @@
 #endif
 
 #include "FileCommands.h"
-#include "Help.h"
+#include "CommandLine.h"
 #include "Output.h"
 #include "image/Checksum.h"
 #include "image/ConfigFile.h"
@@ -61,7 +61,7 @@ class PortJob : public QObject {
 public:
   enum class Step { Connect, Backup, Write, Verify, Read, Time, Key, Ids, Done };
 
-  PortJob(PortChoice choice, const Plan &plan) : choice_(std::move(choice)), plan_(plan) {
+  PortJob(PortChoice choice, Plan plan) : choice_(std::move(choice)), plan_(std::move(plan)) {
     wait_.setSingleShot(true);
     connect(&wait_, &QTimer::timeout, this, [this] {
       if (step_ == Step::Connect)
@@ -92,17 +92,10 @@ public:
   void start() {
     clock_.start();
     link_.startRearmTick();
-    int number = choice_.number;
-    if (!choice_.device.isEmpty()) {
-      // A device path is offered to the link as the one port there is.
-      const QString device = choice_.device;
-      link_.setPortLister([device] {
-        return QList<TPortEntry>{TPortEntry{QStringLiteral("COM1"), device, QString(), 1}};
-      });
-      number = 1;
-    }
     QString why;
-    if (!link_.openPort(number, &why)) {
+    const bool opened = choice_.device.isEmpty() ? link_.openPort(choice_.number, &why)
+                                                 : link_.openPath(choice_.device, &why);
+    if (!opened) {
       fail(kDeviceFailure, QStringLiteral("порт не открыт: ") + why);
       return;
     }
@@ -129,6 +122,9 @@ private:
     });
     connect(l, &TLink::lineShown, this, [this] {
       if (step_ == Step::Connect && settle_.isActive()) settle_.start();
+    });
+    connect(l, &TLink::transferActiveChanged, this, [this](bool active) {
+      if (!active && awaitingLink_) later();
     });
     connect(l, &TLink::transferProgress, this,
             [this](int position) { current_ = std::min(kImageBytes, position * kBytesPerStep); });
@@ -198,14 +194,12 @@ private:
   // Steps start outside the link's own signal handlers.
   void later() { QTimer::singleShot(0, this, [this] { advance(); }); }
 
-  // The next step starts once the link is free; a transfer's outcome may come before it is.
+  // The next step starts once the link is free; a transfer's outcome may come before it is,
+  // and the link's transferActiveChanged then brings the step.
   void advance() {
     if (ended_) return;
-    if (link_.transferActive()) {
-      // An outcome can come before the link has closed its transfer; look again shortly.
-      QTimer::singleShot(20, this, [this] { advance(); });
-      return;
-    }
+    awaitingLink_ = link_.transferActive();
+    if (awaitingLink_) return;
     step_ = nextStep();
     current_ = 0;
     switch (step_) {
@@ -275,13 +269,14 @@ private:
   }
 
   PortChoice choice_;
-  const Plan &plan_;
+  const Plan plan_;
   TLink link_;
   QTimer wait_;
   QTimer settle_;
   QElapsedTimer clock_;
   Step step_ = Step::Connect;
   bool refused_ = false;
+  bool awaitingLink_ = false;   // a step is due once the link's transfer is over
   bool ended_ = false;
   int done_ = 0, current_ = 0;
   int code_ = kOk;
@@ -389,65 +384,51 @@ private:
   QTimer timer_;
 };
 
-int usage(const QString &command, const QString &why) {
-  errLine(why);
-  errLine(QStringLiteral("подробнее: quorlan-cli %1 --help").arg(command));
-  return kBadInput;
-}
-
 }  // namespace
 
 int deviceCommand(const QString &command, const QStringList &args) {
-  if (helpAsked(command, args)) return kOk;
   Plan plan;
   plan.command = command;
   QList<PortChoice> ports;
-  QStringList positional;
-  QString output;
-  for (qsizetype i = 0; i < args.size(); ++i) {
-    const QString &a = args[i];
-    auto value = [&](QString *to) {
-      if (i + 1 >= args.size()) return false;
-      *to = args[++i];
-      return true;
-    };
-    QString v;
-    if (a == QLatin1String("--port")) {
-      if (!value(&v)) return usage(command, QStringLiteral("после --port нужен порт"));
-      PortChoice choice;
-      QString why;
-      if (!parsePort(v, &choice, &why)) return usage(command, why);
-      ports << choice;
-    } else if (a == QLatin1String("--wait")) {
-      bool ok = false;
-      const double s = value(&v) ? v.replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok) : 0;
-      if (!ok || s <= 0 || s > 3600) return usage(command, QStringLiteral("--wait: нужно число секунд"));
-      plan.waitMs = int(s * 1000);
-    } else if (a == QLatin1String("-o") && command == QLatin1String("read")) {
-      if (!value(&plan.output)) return usage(command, QStringLiteral("после -o нужен файл"));
-    } else if (a == QLatin1String("--backup") && command == QLatin1String("write")) {
-      if (!value(&plan.backup)) return usage(command, QStringLiteral("после --backup нужен файл"));
-    } else if (a == QLatin1String("--verify") && command == QLatin1String("write")) {
-      plan.verify = true;
-    } else if (a.startsWith(QLatin1Char('-'))) {
-      return usage(command, QStringLiteral("неизвестный параметр %1").arg(a));
-    } else {
-      positional << a;
-    }
-  }
+  const QString badWait = QStringLiteral("--wait: нужно число секунд");
+  QList<Option> options{
+      {QStringLiteral("--port"), true, QStringLiteral("после --port нужен порт"),
+       [&](const QString &v) {
+         PortChoice choice;
+         QString why;
+         if (parsePort(v, &choice, &why)) ports << choice;
+         return why;
+       }},
+      {QStringLiteral("--wait"), true, badWait, [&](QString v) {
+         bool ok = false;
+         const double s = v.replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+         if (!ok || s <= 0 || s > 3600) return badWait;
+         plan.waitMs = int(s * 1000);
+         return QString();
+       }}};
+  if (command == QLatin1String("read"))
+    options << Option{QStringLiteral("-o"), true, QStringLiteral("после -o нужен файл")};
+  if (command == QLatin1String("write"))
+    options << Option{QStringLiteral("--backup"), true, QStringLiteral("после --backup нужен файл")}
+            << Option{QStringLiteral("--verify")};
+  const Arguments a = parseArguments(command, args, options);
+  if (a.done()) return a.exit;
+  plan.output = a.last(QStringLiteral("-o"));
+  plan.backup = a.last(QStringLiteral("--backup"));
+  plan.verify = a.flags.contains(QStringLiteral("--verify"));
   if (ports.isEmpty()) return usage(command, QStringLiteral("нужен --port"));
   for (int i = 0; i < ports.size(); ++i)
     for (int k = 0; k < i; ++k)
       if (ports[i].shown == ports[k].shown) return usage(command, QStringLiteral("порт %1 указан дважды").arg(ports[i].shown));
   if (command == QLatin1String("write")) {
-    if (positional.size() != 1) return usage(command, QStringLiteral("нужен один файл конфигурации"));
+    if (a.words.size() != 1) return usage(command, QStringLiteral("нужен один файл конфигурации"));
     QString why;
-    if (!loadImage(positional[0], plan.image, &why)) {
+    if (!loadImage(a.words[0], plan.image, &why)) {
       errLine(why);
       return kBadInput;
     }
-  } else if (!positional.isEmpty()) {
-    return usage(command, QStringLiteral("лишний параметр \"%1\"").arg(positional[0]));
+  } else if (!a.words.isEmpty()) {
+    return usage(command, QStringLiteral("лишний параметр \"%1\"").arg(a.words[0]));
   }
   if (command == QLatin1String("read") && plan.output.isEmpty())
     return usage(command, QStringLiteral("нужен -o ФАЙЛ"));

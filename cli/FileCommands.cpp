@@ -4,7 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include "Help.h"
+#include "CommandLine.h"
 #include "Output.h"
 #include "image/Checksum.h"
 #include "image/ConfigCodec.h"
@@ -17,43 +17,6 @@ namespace cli {
 namespace {
 
 QString hex(std::uint8_t b) { return QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper(); }
-
-// Positional arguments and the flags a command knows; anything else starting with "-" is an
-// error. Flags with a value take the next argument.
-struct Parsed {
-  QStringList positional;
-  QHash<QString, QStringList> values;
-  QSet<QString> flags;
-  QString error;
-};
-
-Parsed parse(const QStringList &args, const QStringList &flags, const QStringList &valued) {
-  Parsed p;
-  for (qsizetype i = 0; i < args.size(); ++i) {
-    const QString &a = args[i];
-    if (valued.contains(a)) {
-      if (i + 1 >= args.size()) {
-        p.error = QStringLiteral("после %1 нужно значение").arg(a);
-        return p;
-      }
-      p.values[a] << args[++i];
-    } else if (flags.contains(a)) {
-      p.flags.insert(a);
-    } else if (a.startsWith(QLatin1Char('-')) && a.size() > 1 && !a.contains(QLatin1Char('='))) {
-      p.error = QStringLiteral("неизвестный параметр %1").arg(a);
-      return p;
-    } else {
-      p.positional << a;
-    }
-  }
-  return p;
-}
-
-int usage(const QString &command, const QString &why) {
-  errLine(why);
-  errLine(QStringLiteral("подробнее: quorlan-cli %1 --help").arg(command));
-  return kBadInput;
-}
 
 bool loadOrSay(const QString &path, ConfigImageBytes &image) {
   QString why;
@@ -118,26 +81,24 @@ QStringList differences(const ConfigImageBytes &a, const ConfigImageBytes &b) {
 }
 
 int checkCommand(const QStringList &args) {
-  if (helpAsked(QStringLiteral("check"), args)) return kOk;
-  const Parsed p = parse(args, {}, {});
-  if (!p.error.isEmpty()) return usage(QStringLiteral("check"), p.error);
-  if (p.positional.size() != 1) return usage(QStringLiteral("check"), QStringLiteral("нужен один файл"));
+  const Arguments p = parseArguments(QStringLiteral("check"), args, {}, true);
+  if (p.done()) return p.exit;
+  if (p.words.size() != 1) return usage(QStringLiteral("check"), QStringLiteral("нужен один файл"));
   ConfigImageBytes image{};
-  if (!loadOrSay(p.positional[0], image)) return kBadInput;
+  if (!loadOrSay(p.words[0], image)) return kBadInput;
   outLine(QStringLiteral("%1: конфигурация в порядке (%2 байта, контрольная сумма %3)")
-              .arg(p.positional[0])
+              .arg(p.words[0])
               .arg(kConfigImageSize)
               .arg(hex(image[layout::kChecksum])));
   return kOk;
 }
 
 int dumpCommand(const QStringList &args) {
-  if (helpAsked(QStringLiteral("dump"), args)) return kOk;
-  const Parsed p = parse(args, {QStringLiteral("--json")}, {});
-  if (!p.error.isEmpty()) return usage(QStringLiteral("dump"), p.error);
-  if (p.positional.size() != 1) return usage(QStringLiteral("dump"), QStringLiteral("нужен один файл"));
+  const Arguments p = parseArguments(QStringLiteral("dump"), args, {{QStringLiteral("--json")}}, true);
+  if (p.done()) return p.exit;
+  if (p.words.size() != 1) return usage(QStringLiteral("dump"), QStringLiteral("нужен один файл"));
   ConfigImageBytes image{};
-  if (!loadOrSay(p.positional[0], image)) return kBadInput;
+  if (!loadOrSay(p.words[0], image)) return kBadInput;
   const ConfigValue v = valueOf(image);
   const bool json = p.flags.contains(QStringLiteral("--json"));
   // JSON keeps dump's order; each key and value is escaped by Qt's own writer.
@@ -162,30 +123,28 @@ int dumpCommand(const QStringList &args) {
 }
 
 int diffCommand(const QStringList &args) {
-  if (helpAsked(QStringLiteral("diff"), args)) return kOk;
-  const Parsed p = parse(args, {}, {});
-  if (!p.error.isEmpty()) return usage(QStringLiteral("diff"), p.error);
-  if (p.positional.size() != 2) return usage(QStringLiteral("diff"), QStringLiteral("нужны два файла"));
+  const Arguments p = parseArguments(QStringLiteral("diff"), args, {}, true);
+  if (p.done()) return p.exit;
+  if (p.words.size() != 2) return usage(QStringLiteral("diff"), QStringLiteral("нужны два файла"));
   ConfigImageBytes a{}, b{};
-  if (!loadOrSay(p.positional[0], a) || !loadOrSay(p.positional[1], b)) return kBadInput;
+  if (!loadOrSay(p.words[0], a) || !loadOrSay(p.words[1], b)) return kBadInput;
   const QStringList lines = differences(a, b);
   if (!lines.isEmpty()) out(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
   return kOk;
 }
 
 int setCommand(const QStringList &args) {
-  if (helpAsked(QStringLiteral("set"), args)) return kOk;
-  const Parsed p = parse(args, {}, {QStringLiteral("-o")});
-  if (!p.error.isEmpty()) return usage(QStringLiteral("set"), p.error);
+  const Arguments p = parseArguments(QStringLiteral("set"), args, {{QStringLiteral("-o"), true}}, true);
+  if (p.done()) return p.exit;
   const QStringList outputs = p.values.value(QStringLiteral("-o"));
   if (outputs.size() != 1) return usage(QStringLiteral("set"), QStringLiteral("нужен один -o ВЫХОД"));
-  if (p.positional.size() < 2)
+  if (p.words.size() < 2)
     return usage(QStringLiteral("set"), QStringLiteral("нужны файл и хотя бы одно ИМЯ=ЗНАЧЕНИЕ"));
   ConfigImageBytes image{};
-  if (!loadOrSay(p.positional[0], image)) return kBadInput;
+  if (!loadOrSay(p.words[0], image)) return kBadInput;
   ConfigValue v = valueOf(image);
   bool refused = false;
-  for (const QString &assignment : p.positional.mid(1)) {
+  for (const QString &assignment : p.words.mid(1)) {
     // Names may hold "=" themselves ("(1 ед.=1сек)"): the name ends at the first "=" that
     // closes a known one.
     const fieldnames::Field *f = nullptr;

@@ -1,9 +1,9 @@
 // quorlan-cli: the configurator's files and exchanges without a window.
 #include <QCoreApplication>
 
+#include "CommandLine.h"
 #include "DeviceCommands.h"
 #include "FileCommands.h"
-#include "Help.h"
 #include "Output.h"
 
 int main(int argc, char **argv) {

@@ -83,18 +83,26 @@ void TLink::armWatchdog(WatchdogReason reason, int periodMs) {
 bool TLink::openPort(int number, QString *reason) { return openPort(number, listPorts_(), reason); }
 
 bool TLink::openPort(int number, const QList<TPortEntry> &ports, QString *reason) {
+  const TPortEntry *entry = nullptr;
+  for (const TPortEntry &e : ports)
+    if (e.number == number) entry = &e;
+  if (entry && !entry->device.isEmpty()) return openEntry(*entry, reason);
   if (portOpen_) port_->close();
   portOpen_ = false;
-  QString device;
-  for (const TPortEntry &e : ports)
-    if (e.number == number) {
-      device = e.device;
-      entry_ = e;
-    }
+  if (reason) *reason = QStringLiteral("Порт COM%1 в системе не найден").arg(number);
+  return false;
+}
+
+bool TLink::openPath(const QString &device, QString *reason) {
+  return openEntry(TPortEntry{QString(), device}, reason);
+}
+
+bool TLink::openEntry(const TPortEntry &entry, QString *reason) {
+  if (portOpen_) port_->close();
+  portOpen_ = false;
+  entry_ = entry;
   QString why;
-  if (device.isEmpty()) {
-    why = QStringLiteral("Порт COM%1 в системе не найден").arg(number);
-  } else if (port_->openDevice(device, &why)) {
+  if (port_->openDevice(entry.device, &why)) {
     if (port_->sendText("BYE\r\n")) {
       portOpen_ = true;
       mode_ = LinkMode::NO_PC;

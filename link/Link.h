@@ -50,6 +50,8 @@ public:
   bool openPort(int number, QString *reason);
   // The same with a list the caller has just scanned, so that start-up scans the system once.
   bool openPort(int number, const QList<TPortEntry> &ports, QString *reason);
+  // The same for a device named by its path ("/dev/ttyUSB0", "\\.\COM12"), listed or not.
+  bool openPath(const QString &device, QString *reason);
   void closePort();
   // On closing the program: "BYE", then the port is closed.
   void sayGoodbye();
@@ -136,6 +138,7 @@ private:
   void armWatchdog(WatchdogReason reason, int periodMs = 0);
   // Where a transfer stands; an echo starts the byte phase only in its own echo wait.
   enum class Phase { None, WriteEcho, WriteBytes, WriteConfirm, ReadEcho, ReadBytes };
+  bool openEntry(const TPortEntry &entry, QString *reason);
   bool send(const QByteArray &bytes);
   void endLineExchange();   // back to the line matcher, byte matcher off
   void armLineForReply();   // a command's reply: the line matcher from an empty line

@@ -113,7 +113,10 @@ struct FakeRig {
   // Opens COM1 and runs until the handshake is complete.
   bool connect(std::int64_t limitMs = 5000) {
     QString reason;
-    if (!link.openPort(1, &reason)) return false;
+    return link.openPort(1, &reason) && handshake(limitMs);
+  }
+  // On an open port: listens and runs until the handshake is complete.
+  bool handshake(std::int64_t limitMs = 5000) {
     link.listen();
     for (std::int64_t t = 0; t < limitMs && link.mode() != LinkMode::PC; t += 10) advance(10);
     return link.mode() == LinkMode::PC;

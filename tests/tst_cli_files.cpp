@@ -296,6 +296,32 @@ private slots:
                qPrintable(commands[i]));
     }
   }
+
+  // One parser reads every command: an option it does not know, a missing value and a bad
+  // port are told in the order they stand, then where the help is; "-" and "ИМЯ=ЗНАЧЕНИЕ" are
+  // words to the file commands, options to the others.
+  void complaintsInTheirOrder_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("unknown option") << QStringList{"dump", "a.cfg", "--xml"} << "неизвестный параметр --xml";
+    QTest::newRow("value missing") << QStringList{"set", "a.cfg", "x=1", "-o"} << "после -o нужно значение";
+    QTest::newRow("a dash is a file") << QStringList{"check", "-", "--frob"} << "неизвестный параметр --frob";
+    QTest::newRow("bad port first") << QStringList{"info", "--port", "USB1", "--frob"}
+                                    << "\"USB1\": порт пишется как COM<номер> или путь устройства";
+    QTest::newRow("unknown before a bad port") << QStringList{"info", "--frob", "--port", "USB1"}
+                                               << "неизвестный параметр --frob";
+    QTest::newRow("a dash is an option") << QStringList{"read", "--port", "COM1", "-"} << "неизвестный параметр -";
+    QTest::newRow("-o only for read") << QStringList{"time", "--port", "COM1", "-o", "x"} << "неизвестный параметр -o";
+    QTest::newRow("bad wait") << QStringList{"read", "--port", "COM1", "--wait", "0"} << "--wait: нужно число секунд";
+  }
+  void complaintsInTheirOrder() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, why);
+    const CliRun r = runCli(args);
+    QCOMPARE(r.code, 2);
+    QCOMPARE(r.out, QString());
+    QCOMPARE(r.err, QStringLiteral("quorlan-cli: %1\nquorlan-cli: подробнее: quorlan-cli %2 --help\n").arg(why, args[0]));
+  }
 };
 
 QTEST_GUILESS_MAIN(TestCliFiles)

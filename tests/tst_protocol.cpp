@@ -62,7 +62,9 @@ private slots:
   void commandAfterTwoQuietMinutes();
   void announcementsDuringATransferGoUnanswered();
   void owedLoadOkWithStrayBytesInANewRead();
+  void anotherPortStartsFromEmptyFramers_data();
   void anotherPortStartsFromEmptyFramers();
+  void portThatTakesNoByeStaysClosed();
 };
 
 void TstProtocol::handshakeAndLaterVersionLines() {
@@ -582,17 +584,44 @@ void TstProtocol::owedLoadOkWithStrayBytesInANewRead() {
 }
 
 // A partial line heard on the old port must not prefix the new port's first line: its "ATI"
-// is answered, and an old "Ver." fragment makes no version line of it.
+// is answered, and an old "Ver." fragment makes no version line of it. A port opened by its
+// device path (the command line's way) starts the same as one opened by its number.
+void TstProtocol::anotherPortStartsFromEmptyFramers_data() {
+  QTest::addColumn<bool>("byPath");
+  QTest::newRow("by number") << false;
+  QTest::newRow("by path") << true;
+}
+
 void TstProtocol::anotherPortStartsFromEmptyFramers() {
+  QFETCH(bool, byPath);
   FakeRig rig;
   QVERIFY(rig.connect());
   QSignalSpy connected(&rig.link, &TLink::connected);
   rig.probe.framers().feed("Ver.");
   rig.takeWritten();
-  QVERIFY(rig.connect());
+  QString reason;
+  QVERIFY(byPath ? rig.link.openPath(QStringLiteral("fake"), &reason) : rig.link.openPort(1, &reason));
+  QCOMPARE(rig.link.mode(), LinkMode::NO_PC);
+  QCOMPARE(rig.link.portDevice(), QStringLiteral("fake"));
+  QVERIFY(rig.handshake());
   QCOMPARE(rig.takeWritten(), QByteArray("BYE\r\nPC\r\nPC_OK\r\n"));
   QCOMPARE(connected.size(), 1);
   QCOMPARE(connected[0][0].toString(), QStringLiteral("2.10\r\n"));
+}
+
+// A device that does not take the "BYE" is closed again, by number or by path alike, with the
+// device's reason; the link keeps its mode.
+void TstProtocol::portThatTakesNoByeStaysClosed() {
+  FakeRig rig;
+  QVERIFY(rig.connect());
+  rig.io->failWrites = true;
+  QString byNumber, byPath;
+  QVERIFY(!rig.link.openPort(1, &byNumber));
+  QVERIFY(!rig.link.openPath(QStringLiteral("fake"), &byPath));
+  QCOMPARE(byPath, QStringLiteral("Ошибка записи в устройство"));
+  QCOMPARE(byNumber, byPath);
+  QVERIFY(!rig.link.portOpen());
+  QCOMPARE(rig.link.mode(), LinkMode::PC);
 }
 
 QTEST_GUILESS_MAIN(TstProtocol)

@@ -1,0 +1,141 @@
+#include "CommandLine.h"
+
+#include <QList>
+#include <algorithm>
+
+#include "Output.h"
+
+namespace cli {
+
+namespace {
+
+struct CommandText {
+  QString heading;    // the group the overview starts with this command
+  QString synopsis;   // after "quorlan-cli", the command's name first
+  QString summary;    // its line in the overview
+  QString body;       // its help after the usage line
+};
+
+const QList<CommandText> &commandTexts() {
+  static const QString portNote = QStringLiteral(
+      "  --port ПОРТ        COM<n> или путь устройства; можно повторить\n"
+      "  --wait СЕК         сколько ждать ответа контроллера на подключение (по умолчанию 10)\n");
+  static const QList<CommandText> texts{
+      {QStringLiteral("Файлы конфигурации:"), QStringLiteral("check ФАЙЛ"),
+       QStringLiteral("проверить размер и контрольную сумму"),
+       QStringLiteral("Проверяет, что файл - конфигурация: ровно 4123 байта и верная контрольная сумма.\n"
+                      "Код 0 - файл в порядке, 2 - сказано, что не так.\n")},
+      {{}, QStringLiteral("dump ФАЙЛ [--json]"), QStringLiteral("все настройки текстом: ИМЯ = ЗНАЧЕНИЕ"),
+       QStringLiteral("Печатает каждую настройку строкой \"ИМЯ = ЗНАЧЕНИЕ\". Имя - как в окне программы:\n"
+                      "вкладка › группа › подпись; для деревьев реакций: дерево › вход › событие.\n"
+                      "Значение - как его показывает окно; флажки - \"да\"/\"нет\"; управляющие символы\n"
+                      "и \"\\\" записаны как \\xNN и \\\\.\n"
+                      "  --json             то же одним объектом JSON\n")},
+      {{}, QStringLiteral("diff ФАЙЛ_А ФАЙЛ_Б"), QStringLiteral("только различающиеся настройки"),
+       QStringLiteral("Печатает только различающиеся настройки: \"ИМЯ = ЗНАЧЕНИЕ_А → ЗНАЧЕНИЕ_Б\".\n"
+                      "Код 0 и при различиях, и без них; 2 - файл неверен.\n")},
+      {{}, QStringLiteral("set ФАЙЛ ИМЯ=ЗНАЧЕНИЕ... -o ВЫХОД"),
+       QStringLiteral("изменить настройки и сохранить в ВЫХОД"),
+       QStringLiteral("Меняет настройки по именам, которые печатает dump, и сохраняет конфигурацию в ВЫХОД.\n"
+                      "Пределы и допустимые символы - как при вводе в окне. Если хоть одно значение\n"
+                      "отклонено, ничего не записывается (код 2).\n"
+                      "  -o ВЫХОД           файл, в который сохранить (может совпадать с ФАЙЛ)\n")},
+      {QStringLiteral("Контроллер:"), QStringLiteral("read --port ПОРТ... -o ФАЙЛ"),
+       QStringLiteral("считать конфигурацию"),
+       QStringLiteral("Считывает конфигурацию контроллера в файл.\n") + portNote +
+           QStringLiteral("  -o ФАЙЛ            куда сохранить; при нескольких портах имя должно\n"
+                          "                     содержать {port} - на его место встанет имя порта\n")},
+      {{}, QStringLiteral("write --port ПОРТ... ФАЙЛ [--verify] [--backup ФАЙЛ]"),
+       QStringLiteral("записать конфигурацию"),
+       QStringLiteral("Записывает конфигурацию из файла в контроллер.\n") + portNote +
+           QStringLiteral("  --backup ФАЙЛ      сначала считать и сохранить то, что было в контроллере\n"
+                          "                     (при нескольких портах имя содержит {port})\n"
+                          "  --verify           после \"SAVE_OK\" считать конфигурацию и сравнить побайтно;\n"
+                          "                     различия печатаются словами dump, код 3\n")},
+      {{}, QStringLiteral("time --port ПОРТ..."), QStringLiteral("установить системное время"),
+       QStringLiteral("Устанавливает часы контроллера по системному времени и печатает его отчет.\n") + portNote},
+      {{}, QStringLiteral("info --port ПОРТ..."),
+       QStringLiteral("версия, мастер ключ, идентификаторы датчиков"),
+       QStringLiteral("Печатает версию программы контроллера, мастер ключ и восемь идентификаторов\n"
+                      "датчиков.\n") +
+           portNote},
+  };
+  return texts;
+}
+
+}  // namespace
+
+QString programHelp() {
+  QString text = QStringLiteral(
+      "Использование: quorlan-cli КОМАНДА [ПАРАМЕТРЫ]\n"
+      "Командная строка конфигуратора Quorlan для контроллеров KORVEL GSM.\n"
+      "\n");
+  for (const CommandText &c : commandTexts()) {
+    if (!c.heading.isEmpty()) text += c.heading + QLatin1Char('\n');
+    // The overview shows one port; the summaries line up where the usage lines allow.
+    const QString synopsis = QString(c.synopsis).replace(QStringLiteral("ПОРТ..."), QStringLiteral("ПОРТ"));
+    constexpr qsizetype kColumn = 32;
+    text += QStringLiteral("  ") + synopsis +
+            QString(synopsis.size() < kColumn ? kColumn - synopsis.size() : 3, QLatin1Char(' ')) + c.summary +
+            QLatin1Char('\n');
+  }
+  return text + QStringLiteral(
+                    "\n"
+                    "ПОРТ: имя как в окне программы (COM1, COM33...) или путь устройства (/dev/ttyUSB0).\n"
+                    "--port можно повторить: обмен идет со всеми контроллерами одновременно.\n"
+                    "\"quorlan-cli КОМАНДА --help\" описывает команду.\n"
+                    "\n"
+                    "Коды завершения: 0 успешно; 1 ошибка контроллера, порта или обмена;\n"
+                    "2 неверные параметры или файл, отклоненное значение; 3 проверка записи не совпала.\n");
+}
+
+QString commandHelp(const QString &command) {
+  for (const CommandText &c : commandTexts())
+    if (c.synopsis.section(QLatin1Char(' '), 0, 0) == command)
+      return QStringLiteral("Использование: quorlan-cli ") + c.synopsis + QLatin1Char('\n') + c.body;
+  return {};
+}
+
+Arguments parseArguments(const QString &command, const QStringList &args, const QList<Option> &options,
+                         bool dashWords) {
+  Arguments p;
+  auto refuse = [&](const QString &why) {
+    p.exit = usage(command, why);
+    return p;
+  };
+  // Help wins wherever it stands, even where an option would take it as its value.
+  if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+    out(commandHelp(command));
+    p.exit = kOk;
+    return p;
+  }
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    const QString &a = args[i];
+    const auto option =
+        std::find_if(options.begin(), options.end(), [&](const Option &o) { return o.name == a; });
+    if (option == options.end()) {
+      const bool word = !a.startsWith(QLatin1Char('-')) ||
+                        (dashWords && (a.size() == 1 || a.contains(QLatin1Char('='))));
+      if (!word) return refuse(QStringLiteral("неизвестный параметр %1").arg(a));
+      p.words << a;
+    } else if (!option->valued) {
+      p.flags.insert(a);
+    } else if (i + 1 >= args.size()) {
+      return refuse(option->missing.isEmpty() ? QStringLiteral("после %1 нужно значение").arg(a) : option->missing);
+    } else {
+      const QString &value = args[++i];
+      const QString why = option->take ? option->take(value) : QString();
+      if (!why.isEmpty()) return refuse(why);
+      p.values[a] << value;
+    }
+  }
+  return p;
+}
+
+int usage(const QString &command, const QString &why) {
+  errLine(why);
+  errLine(QStringLiteral("подробнее: quorlan-cli %1 --help").arg(command));
+  return kBadInput;
+}
+
+}  // namespace cli
