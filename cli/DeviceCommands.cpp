@@ -402,7 +402,7 @@ int deviceCommand(const QString &command, const QStringList &args) {
       {QStringLiteral("--wait"), true, badWait, [&](QString v) {
          bool ok = false;
          const double s = v.replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
-         if (!ok || s <= 0 || s > 3600) return badWait;
+         if (!ok || !(s > 0 && s <= 3600)) return badWait;   // "nan" and "inf" are numbers to toDouble
          plan.waitMs = int(s * 1000);
          return QString();
        }}};

@@ -26,7 +26,7 @@ public:
   ~TFakeSerialIo() override { clock_.removeSource(this); }
 
   bool open(const QString &) override {
-    if (core.vanished()) {
+    if (core.vanished() || unplugged) {
       error_ = QStringLiteral("Устройство отключено");
       return false;
     }
@@ -77,12 +77,17 @@ public:
   // nothing more.
   void unplug() {
     if (!open_) return;
+    unplugged = true;
     open_ = false;
     error_ = QStringLiteral("Устройство отключено");
     emit failed(error_);
   }
 
+  // Listed by the rig's port list only while it is there.
+  bool present() const { return !core.vanished() && !unplugged; }
+
   korvel::ControllerCore core;
+  bool unplugged = false;
   QByteArray written;        // everything the program sent, in order
   bool failWrites = false;   // the device refuses every write
   // Told of each write the device took, as it is made: lets a test judge what the program
@@ -101,7 +106,10 @@ struct FakeRig {
   explicit FakeRig(korvel::Options options = {}, korvel::Image image = sim::defaultImage())
       : io(new TFakeSerialIo(clock, std::move(options), image)),
         link(std::unique_ptr<TSerialIo>(io), &clock) {
-    link.setPortLister([] { return QList<TPortEntry>{{QStringLiteral("COM1"), QStringLiteral("fake"), {}, 1}}; });
+    link.setPortLister([this] {
+      return io->present() ? QList<TPortEntry>{{QStringLiteral("COM1"), QStringLiteral("fake"), {}, 1}}
+                           : QList<TPortEntry>();
+    });
     link.startRearmTick();
   }
 

@@ -313,6 +313,7 @@ private slots:
     QTest::newRow("a dash is an option") << QStringList{"read", "--port", "COM1", "-"} << "неизвестный параметр -";
     QTest::newRow("-o only for read") << QStringList{"time", "--port", "COM1", "-o", "x"} << "неизвестный параметр -o";
     QTest::newRow("bad wait") << QStringList{"read", "--port", "COM1", "--wait", "0"} << "--wait: нужно число секунд";
+    QTest::newRow("wait nan") << QStringList{"read", "--port", "COM1", "--wait", "nan"} << "--wait: нужно число секунд";
   }
   void complaintsInTheirOrder() {
     QFETCH(QStringList, args);

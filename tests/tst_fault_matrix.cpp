@@ -173,6 +173,7 @@ struct Windows {
   bool restart(korvel::ControllerCore core) {
     rig.io->core = std::move(core);
     rig.io->failWrites = false;
+    rig.io->unplugged = false;
     TQuorlanProbe(*w).setValue(start);
     w->Edit12->setText(keyBefore);
     for (int n = 1; n <= 8; ++n) w->Edit(12 + n)->setText(idsBefore[n - 1]);
