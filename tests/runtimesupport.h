@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QLocale>
+#include <optional>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
@@ -30,5 +32,35 @@ inline bool pump(const std::function<bool()> &pred, int timeoutMs) {
   }
   return true;
 }
+
+// Takes an environment variable away for a scope; it comes back however the test ends.
+class UnsetEnv {
+public:
+  explicit UnsetEnv(const char *name) : name_(name) {
+    if (qEnvironmentVariableIsSet(name)) saved_ = qgetenv(name);
+    qunsetenv(name);
+  }
+  ~UnsetEnv() {
+    if (saved_) qputenv(name_, *saved_);
+  }
+  UnsetEnv(const UnsetEnv &) = delete;
+  UnsetEnv &operator=(const UnsetEnv &) = delete;
+
+private:
+  const char *name_;
+  std::optional<QByteArray> saved_;
+};
+
+// The default locale for a scope; the previous one comes back however the test ends.
+class DefaultLocale {
+public:
+  explicit DefaultLocale(const QLocale &locale) { QLocale::setDefault(locale); }
+  ~DefaultLocale() { QLocale::setDefault(before_); }
+  DefaultLocale(const DefaultLocale &) = delete;
+  DefaultLocale &operator=(const DefaultLocale &) = delete;
+
+private:
+  QLocale before_;
+};
 
 }  // namespace testsupport

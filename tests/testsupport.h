@@ -120,6 +120,14 @@ inline bool startShownWindows() {
   return Quorlan->isVisible();
 }
 
+// A window shared by a suite's tests, back to the editor's start values before each test, so
+// no test sees what another left behind.
+inline void resetEditor(TQuorlan *w) {
+  if (Progress) Progress->closeWindow();
+  w->setEnabled(true);
+  TQuorlanProbe(*w).setValue(ConfigValue::startup());
+}
+
 // As the program ends: the main window closed first, then everything destroyed.
 inline void stopWindows() {
   if (Quorlan) Quorlan->close();

@@ -106,6 +106,7 @@ private slots:
     QVERIFY(w);
   }
   void cleanupTestCase() { testsupport::stopWindows(); }
+  void init() { testsupport::resetEditor(Quorlan); }
 
   void namesAreUniqueAndFoundByName() {
     QSet<QString> seen;

@@ -66,6 +66,7 @@ private slots:
     w = Quorlan;
   }
   void cleanupTestCase() { testsupport::stopWindows(); }
+  void init() { testsupport::resetEditor(Quorlan); }
 
   void dialogsLookAsDescribed() {
     QCOMPARE(Form3->windowTitle(), QStringLiteral("Значение"));

@@ -187,10 +187,7 @@ void TestImageCodec::cleanupTestCase() {
   windowsLink.reset();
 }
 
-void TestImageCodec::init() {
-  Progress->closeWindow();
-  w->setEnabled(true);
-}
+void TestImageCodec::init() { testsupport::resetEditor(w); }
 
 // The image of an editor nobody touched, written out byte by byte from the layout.
 void TestImageCodec::untouchedEditorGoldenImage() {

@@ -83,9 +83,10 @@ private slots:
     w = Quorlan;
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
-    QTest::qWait(120);  // let the start-up run of the SMS centre check pass
+    QTRY_VERIFY(!w->Timer1->isActive());  // the start-up run of the SMS centre check is over
   }
   void cleanupTestCase() { testsupport::stopWindows(); }
+  void init() { testsupport::resetEditor(Quorlan); }
 
   void spinFieldsHaveTheirLimitsAndStartValues() {
     int count = 0;
@@ -340,7 +341,7 @@ private slots:
     w->ComboBox2->lineEdit()->setFocus();
     typeText(w->ComboBox2->lineEdit(), typed);
     QTRY_COMPARE_WITH_TIMEOUT(w->ComboBox2->currentText(), left, 1000);
-    QTest::qWait(150);
+    QCoreApplication::processEvents();   // a box posted for later would show now
     QCOMPARE(watcher.boxes.size(), messages);
     if (messages) {
       QCOMPARE(watcher.boxes[0].title, QString::fromUtf8("Ошибка"));
@@ -358,7 +359,7 @@ private slots:
     w->ComboBox2->lineEdit()->setFocus();
     QTest::keyClick(w->ComboBox2->lineEdit(), Qt::Key_V, Qt::ControlModifier);
     QTRY_COMPARE_WITH_TIMEOUT(w->ComboBox2->currentText(), QStringLiteral("+79"), 1000);
-    QTest::qWait(150);
+    QCoreApplication::processEvents();
     QCOMPARE(watcher.boxes.size(), 1);
   }
 
@@ -368,7 +369,7 @@ private slots:
     w->ComboBox2->setCurrentIndex(6);
     w->ComboBox2->hidePopup();
     QTRY_COMPARE_WITH_TIMEOUT(w->ComboBox2->currentText(), QStringLiteral("+79272909090"), 1000);
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
     QCOMPARE(watcher.boxes.size(), 0);
   }
 

@@ -175,8 +175,7 @@ void TstPortNames::virtualFolderMustBePrivate() {
 
   // Without a runtime folder the shared fallback name is used: a folder someone else made
   // there is ignored, and a missing one is made private before anybody can take it.
-  const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-  qunsetenv("XDG_RUNTIME_DIR");
+  const testsupport::UnsetEnv noRuntime("XDG_RUNTIME_DIR");
   const QString fallback = PortNames::virtualPortFolder();
   const QByteArray fb = QFile::encodeName(fallback);
   if (QFileInfo::exists(fallback)) {
@@ -197,13 +196,13 @@ void TstPortNames::virtualFolderMustBePrivate() {
     QCOMPARE(st.st_mode & 07777, mode_t(0700));
     QCOMPARE(st.st_uid, ::geteuid());
   }
-  if (!saved.isEmpty()) qputenv("XDG_RUNTIME_DIR", saved);
 }
 
 void TstPortNames::systemListIncludesVirtualPorts() {
-  const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-  qunsetenv("XDG_RUNTIME_DIR");
-  QVERIFY(PortNames::virtualPortFolder().startsWith("/tmp/serialcomm-"));
+  {
+    const testsupport::UnsetEnv noRuntime("XDG_RUNTIME_DIR");
+    QVERIFY(PortNames::virtualPortFolder().startsWith("/tmp/serialcomm-"));
+  }
   const QString runtime = testsupport::isolateRuntimeDir();
   QCOMPARE(PortNames::virtualPortFolder(), runtime + "/serialcomm");
   QVERIFY(QDir(runtime).mkdir("serialcomm",
@@ -225,7 +224,6 @@ void TstPortNames::systemListIncludesVirtualPorts() {
   QCOMPARE(names(all), sorted);
   QCOMPARE(all.at(2).device, runtime + "/serialcomm/COM777");
   QCOMPARE(names(PortNames::virtualPorts()), QStringList{"COM777"});
-  if (!saved.isEmpty()) qputenv("XDG_RUNTIME_DIR", saved);
 }
 
 void TstPortNames::nonTerminalIsNamedAsSuch() {

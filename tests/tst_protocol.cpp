@@ -9,6 +9,7 @@
 #include <QSerialPort>
 
 #include "FakeController.h"
+#include "runtimesupport.h"
 #include "link/ComPort.h"
 
 namespace {
@@ -139,8 +140,7 @@ void TstProtocol::identifiersKeyAndStrayLines() {
 }
 
 void TstProtocol::clockInRussianFormsWhateverTheLocale() {
-  const QLocale before;
-  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  const testsupport::DefaultLocale english(QLocale(QLocale::English, QLocale::UnitedStates));
   for (const auto &[time, line] : {std::pair{QTime(9, 5, 7), QByteArray("9:05:07\r\n08.12.26\r\n")},
                                    std::pair{QTime(0, 0, 0), QByteArray("0:00:00\r\n08.12.26\r\n")}}) {
     FakeRig rig;
@@ -156,7 +156,6 @@ void TstProtocol::clockInRussianFormsWhateverTheLocale() {
     QCOMPARE(date[0][1].toString().left(5), time.toString(QStringLiteral("HH:mm")));
     QCOMPARE(rig.link.mode(), LinkMode::PC);
   }
-  QLocale::setDefault(before);
 }
 
 void TstProtocol::watchdogPeriodsAndReasons() {

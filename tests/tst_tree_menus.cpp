@@ -88,6 +88,7 @@ private slots:
     closeMenus();
     for (QLineEdit *e : w->phoneEdits) e->clear();
   }
+  void init() { testsupport::resetEditor(w); }
 
   void menusExistWithTheirItems() {
     for (int n = 1; n <= 9; ++n) QVERIFY(w->findChild<QMenu *>(QStringLiteral("PopupMenu%1").arg(n)));
@@ -138,7 +139,7 @@ private slots:
     };
     const QString before = w->Trees->node(tree, index)->text(0);
     rightClick(tree, index);
-    QTest::qWait(50);
+    QCoreApplication::processEvents();
     QCOMPARE(w->Trees->selectedNode(tree), w->Trees->node(tree, index));
     QVERIFY(!QApplication::activePopupWidget());
     QCOMPARE(dialogs, 0);

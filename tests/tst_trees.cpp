@@ -108,6 +108,7 @@ private slots:
     w = Quorlan;
   }
   void cleanupTestCase() { testsupport::stopWindows(); }
+  void init() { testsupport::resetEditor(Quorlan); }
 
   void everyNodeMatchesTheBlockTables_data() {
     QTest::addColumn<int>("tree");

@@ -125,7 +125,7 @@ private slots:
       win.w->N6->trigger();
       win.rig.advance(100);
       QVERIFY(win.settled());
-      QTest::qWait(50);
+      QCoreApplication::processEvents();
       QCOMPARE(boxes.boxes.size(), 0);
       win.rig.advance(3000);
       QTRY_COMPARE(boxes.boxes.size(), 1);
@@ -145,7 +145,7 @@ private slots:
     win.rig.probe.ApdDataPacket1StringPacket("SAVE_OK\r\n");
     QVERIFY(win.settled());
     win.rig.advance(5000);
-    QTest::qWait(50);
+    QCoreApplication::processEvents();
     QCOMPARE(boxes.boxes.size(), 0);
   }
 
@@ -205,7 +205,7 @@ private slots:
     win.rig.takeWritten();
     win.rig.advance(3000);
     QVERIFY(win.rig.takeWritten().contains("STATUS\r\n"));
-    QTest::qWait(30);
+    QCoreApplication::processEvents();
     QCOMPARE(texts.size(), 1);   // no "Контроллер не ответил" on top
     QVERIFY(lines.size() >= 19);
     QCOMPARE(lines[0][0].toInt(), 1);
