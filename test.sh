@@ -4,6 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/deps.sh
+# What the work tree looks like now: a test run must leave it so.
+tree_state() { git status --porcelain --untracked-files=all 2>/dev/null || true; }
+before="$(tree_state)"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 export QT_QPA_PLATFORM=offscreen
@@ -16,3 +19,8 @@ else
   ctest --preset asan
 fi
 ./scripts/fuzz.sh 5
+if [ "$(tree_state)" != "$before" ]; then
+  echo "test.sh: the test run changed the work tree:" >&2
+  diff <(echo "$before") <(tree_state) >&2 || true
+  exit 1
+fi
