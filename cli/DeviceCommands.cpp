@@ -52,6 +52,13 @@ struct Plan {
   int waitMs = 10000;
 };
 
+// An outcome in the windows' words, within a line: from a small letter.
+QString lowerFirst(QString text) {
+  if (!text.isEmpty()) text[0] = text[0].toLower();
+  return text;
+}
+QString said(ExchangeOutcome outcome) { return lowerFirst(outcomeText(outcome)); }
+
 QString perPort(const QString &pattern, const PortChoice &choice) {
   QString name = choice.device.isEmpty() ? choice.shown : QFileInfo(choice.device).fileName();
   return QString(pattern).replace(QStringLiteral("{port}"), name);
@@ -139,27 +146,25 @@ private:
       later();
     });
     connect(l, &TLink::saveFailed, this,
-            [this] { fail(kDeviceFailure, QStringLiteral("контроллер ответил ERR2: ошибка CRC")); });
-    connect(l, &TLink::writeIncomplete, this,
-            [this] { fail(kDeviceFailure, QStringLiteral("конфигурация записана не полностью")); });
-    connect(l, &TLink::readIncomplete, this,
-            [this] { fail(kDeviceFailure, QStringLiteral("конфигурация считана не полностью")); });
+            [this] { fail(kDeviceFailure, QStringLiteral("контроллер ответил ERR2: ") + said(ExchangeOutcome::SaveFailed)); });
+    connect(l, &TLink::writeIncomplete, this, [this] { fail(kDeviceFailure, said(ExchangeOutcome::WriteIncomplete)); });
+    connect(l, &TLink::readIncomplete, this, [this] { fail(kDeviceFailure, said(ExchangeOutcome::ReadIncomplete)); });
     connect(l, &TLink::writeRefused, this,
             [this] { refused_ = true; });   // the failure itself comes with the watchdog
     connect(l, &TLink::watchdogExpired, this, [this](WatchdogReason reason) {
       const QString prefix = refused_ ? QStringLiteral("контроллер отклонил байт: ") : QString();
       switch (reason) {
-        case WatchdogReason::NoReply: fail(kDeviceFailure, prefix + QStringLiteral("контроллер не ответил")); break;
-        case WatchdogReason::TransferStalled: fail(kDeviceFailure, prefix + QStringLiteral("ошибка передачи")); break;
-        case WatchdogReason::SaveUnconfirmed: fail(kDeviceFailure, prefix + QStringLiteral("ошибка сохранения")); break;
+        case WatchdogReason::NoReply:
+        case WatchdogReason::TransferStalled:
+        case WatchdogReason::SaveUnconfirmed: fail(kDeviceFailure, prefix + lowerFirst(outcomeText(reason))); break;
         default: break;
       }
     });
     connect(l, &TLink::exchangeFailed, this, [this](const QString &detail) {
-      fail(kDeviceFailure, QStringLiteral("ошибка передачи: ") + detail);
+      fail(kDeviceFailure, said(ExchangeOutcome::TransferStalled) + QStringLiteral(": ") + detail);
     });
     connect(l, &TLink::portLost, this, [this](const QString &reason) {
-      fail(kDeviceFailure, QStringLiteral("связь с портом потеряна: ") + reason);
+      fail(kDeviceFailure, said(ExchangeOutcome::PortLost) + QStringLiteral(": ") + reason);
     });
     connect(l, &TLink::dateReported, this, [this](const QString &date, const QString &time) {
       if (step_ != Step::Time) return;
