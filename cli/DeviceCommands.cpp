@@ -22,6 +22,7 @@
 #include "Output.h"
 #include "image/Checksum.h"
 #include "image/ConfigFile.h"
+#include "image/ControlTable.h"
 #include "link/Link.h"
 #include "link/PortNames.h"
 
@@ -174,7 +175,8 @@ private:
     });
     connect(l, &TLink::masterKeyRead, this, [this](const QString &key) {
       if (step_ != Step::Key) return;
-      details_ << QStringLiteral("Мастер ключ: ") + key;
+      // Named as the window's frame around the key.
+      details_ << controls::wordsOf(controls::Kind::Text, 12).groups[0] + QStringLiteral(": ") + key;
       later();
     });
     connect(l, &TLink::sensorIdRead, this, [this](int n, const QString &id) {
