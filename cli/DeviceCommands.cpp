@@ -22,6 +22,7 @@
 #include "Output.h"
 #include "image/Checksum.h"
 #include "image/ConfigFile.h"
+#include "image/ControlTable.h"
 #include "link/Link.h"
 #include "link/PortNames.h"
 
@@ -51,6 +52,13 @@ struct Plan {
   bool verify = false;
   int waitMs = 10000;
 };
+
+// An outcome in the windows' words, within a line: from a small letter.
+QString lowerFirst(QString text) {
+  if (!text.isEmpty()) text[0] = text[0].toLower();
+  return text;
+}
+QString said(ExchangeOutcome outcome) { return lowerFirst(outcomeText(outcome)); }
 
 QString perPort(const QString &pattern, const PortChoice &choice) {
   QString name = choice.device.isEmpty() ? choice.shown : QFileInfo(choice.device).fileName();
@@ -135,27 +143,25 @@ private:
       later();
     });
     connect(l, &TLink::saveFailed, this,
-            [this] { fail(kDeviceFailure, QStringLiteral("контроллер ответил ERR2: ошибка CRC")); });
-    connect(l, &TLink::writeIncomplete, this,
-            [this] { fail(kDeviceFailure, QStringLiteral("конфигурация записана не полностью")); });
-    connect(l, &TLink::readIncomplete, this,
-            [this] { fail(kDeviceFailure, QStringLiteral("конфигурация считана не полностью")); });
+            [this] { fail(kDeviceFailure, QStringLiteral("контроллер ответил ERR2: ") + said(ExchangeOutcome::SaveFailed)); });
+    connect(l, &TLink::writeIncomplete, this, [this] { fail(kDeviceFailure, said(ExchangeOutcome::WriteIncomplete)); });
+    connect(l, &TLink::readIncomplete, this, [this] { fail(kDeviceFailure, said(ExchangeOutcome::ReadIncomplete)); });
     connect(l, &TLink::writeRefused, this,
             [this] { refused_ = true; });   // the failure itself comes with the watchdog
     connect(l, &TLink::watchdogExpired, this, [this](WatchdogReason reason) {
       const QString prefix = refused_ ? QStringLiteral("контроллер отклонил байт: ") : QString();
       switch (reason) {
-        case WatchdogReason::NoReply: fail(kDeviceFailure, prefix + QStringLiteral("контроллер не ответил")); break;
-        case WatchdogReason::TransferStalled: fail(kDeviceFailure, prefix + QStringLiteral("ошибка передачи")); break;
-        case WatchdogReason::SaveUnconfirmed: fail(kDeviceFailure, prefix + QStringLiteral("ошибка сохранения")); break;
+        case WatchdogReason::NoReply:
+        case WatchdogReason::TransferStalled:
+        case WatchdogReason::SaveUnconfirmed: fail(kDeviceFailure, prefix + lowerFirst(outcomeText(reason))); break;
         default: break;
       }
     });
     connect(l, &TLink::exchangeFailed, this, [this](const QString &detail) {
-      fail(kDeviceFailure, QStringLiteral("ошибка передачи: ") + detail);
+      fail(kDeviceFailure, said(ExchangeOutcome::TransferStalled) + QStringLiteral(": ") + detail);
     });
     connect(l, &TLink::portLost, this, [this](const QString &reason) {
-      fail(kDeviceFailure, QStringLiteral("связь с портом потеряна: ") + reason);
+      fail(kDeviceFailure, said(ExchangeOutcome::PortLost) + QStringLiteral(": ") + reason);
     });
     connect(l, &TLink::dateReported, this, [this](const QString &date, const QString &time) {
       if (step_ != Step::Time) return;
@@ -165,7 +171,8 @@ private:
     });
     connect(l, &TLink::masterKeyRead, this, [this](const QString &key) {
       if (step_ != Step::Key) return;
-      details_ << QStringLiteral("Мастер ключ: ") + key;
+      // Named as the window's frame around the key.
+      details_ << controls::wordsOf(controls::Kind::Text, 12).groups[0] + QStringLiteral(": ") + key;
       later();
     });
     connect(l, &TLink::sensorIdRead, this, [this](int n, const QString &id) {

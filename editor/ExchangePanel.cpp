@@ -23,7 +23,6 @@ namespace {
 const QString kNoPorts = QStringLiteral("НЕТ!");
 const QString kSearching = QStringLiteral("Идет поиск");
 const QString kOpenError = QStringLiteral("Ошибка открытия порта");
-const QString kPortLost = QStringLiteral("Связь с портом потеряна");
 constexpr int kReturnPollMs = 1000;
 
 // A tooltip that looks like markup is shown as rich text; what a device says about itself is
@@ -107,11 +106,9 @@ void TExchangePanel::connectLink() {
   // The bar is full; the controller's verdict on the image is still to come.
   connect(l, &TLink::writeBytesSent, this, [this] { progress()->closeWindow(); });
   connect(l, &TLink::imageReceived, this, &TExchangePanel::imageRead);
-  connect(l, &TLink::saveFailed, this, [this] { error(QStringLiteral("Ошибка CRC")); });
-  connect(l, &TLink::writeIncomplete, this,
-          [this] { error(QStringLiteral("Конфигурация записана не полностью")); });
-  connect(l, &TLink::readIncomplete, this,
-          [this] { error(QStringLiteral("Конфигурация считана не полностью")); });
+  connect(l, &TLink::saveFailed, this, [this] { error(outcomeText(ExchangeOutcome::SaveFailed)); });
+  connect(l, &TLink::writeIncomplete, this, [this] { error(outcomeText(ExchangeOutcome::WriteIncomplete)); });
+  connect(l, &TLink::readIncomplete, this, [this] { error(outcomeText(ExchangeOutcome::ReadIncomplete)); });
 
   // Clock, key and identifiers.
   connect(l, &TLink::dateReported, this, [this](const QString &date, const QString &time) {
@@ -128,34 +125,31 @@ void TExchangePanel::connectLink() {
   connect(l, &TLink::watchdogExpired, this, [this](::WatchdogReason reason) {
     switch (reason) {
       case ::WatchdogReason::NoReply:
-        error(QStringLiteral("Контроллер не ответил"));
-        break;
       case ::WatchdogReason::TransferStalled:
-        error(QStringLiteral("Ошибка передачи"));
-        break;
       case ::WatchdogReason::SaveUnconfirmed:
-        error(QStringLiteral("Ошибка сохранения"));
+        error(outcomeText(reason));
         break;
       default:
         break;   // the state window's
     }
   });
   connect(l, &TLink::exchangeFailed, this, [this](const QString &detail) {
-    error(QStringLiteral("Ошибка передачи"), detail);
+    error(outcomeText(ExchangeOutcome::TransferStalled), detail);
   });
   connect(l, &TLink::portLost, this, &TExchangePanel::onPortLost);
 }
 
 void TExchangePanel::onPortLost(const QString &reason) {
   setCommandsEnabled(false);
-  c_.status->setText(kPortLost);
+  const QString lost = outcomeText(ExchangeOutcome::PortLost);
+  c_.status->setText(lost);
   // The wait starts before the box: it runs while the box is up, and the device may be back
   // before the operator has read it.
   if (!opened_.device.isEmpty()) {
     returnPoll_->start();
     say(QStringLiteral("Порт %1 отключен, ожидание его возвращения").arg(opened_.name));
   }
-  error(kPortLost, reason);
+  error(lost, reason);
 }
 
 void TExchangePanel::stopWaiting() { returnPoll_->stop(); }

@@ -46,6 +46,12 @@ const char *const kSmsCentres[] = {
 QString u(const char *text) { return QString::fromUtf8(text); }
 QGroupBox *group(const QString &title, QWidget *parent) { return new QGroupBox(title, parent); }
 using formkit::label;
+using controls::Kind;
+
+// The words of the control table: the window's tabs, frames and labels are the settings' own.
+const controls::Words &words(Kind kind, int number) { return controls::wordsOf(kind, number); }
+const QString &caption(Kind kind, int number) { return words(kind, number).label; }
+QString startText(int edit) { return u(controls::textField(edit)->start); }
 
 }  // namespace
 
@@ -86,25 +92,30 @@ TQuorlan::TQuorlan(TLink &link, QWidget *parent) : QMainWindow(parent), link_(&l
   setCentralWidget(central);
 
   // A page: a plain widget under its tab's caption, laid out by its builder.
-  const auto addPage = [](QTabWidget *tabs, const char *name, const char *caption, auto build) {
+  const auto addPage = [](QTabWidget *tabs, const char *name, const QString &caption, auto build) {
     auto *page = new QWidget;
     if (*name) page->setObjectName(QString::fromLatin1(name));
     build(page);
-    tabs->addTab(page, u(caption));
+    tabs->addTab(page, caption);
     return page;
   };
-  addPage(PageControl1, "", "Общие установки", [this](QWidget *p) { buildGeneralPage(p); });
-  addPage(PageControl1, "", "Настройка датчиков",
+  // Each tab is named as the settings on it say.
+  const QStringList &general = words(Kind::Text, 1).tabs, &contacts = words(Kind::Tree, 1).tabs,
+                    &analog = words(Kind::Tree, 2).tabs, &sensors = words(Kind::Tree, 3).tabs,
+                    &inputDelays = words(Kind::Spin, 76).tabs, &relayDelays = words(Kind::Spin, 3).tabs,
+                    &security = words(Kind::Radio, 1).tabs;
+  addPage(PageControl1, "", general[0], [this](QWidget *p) { buildGeneralPage(p); });
+  addPage(PageControl1, "", contacts[0],
           [this](QWidget *p) { PageControl2 = formkit::tabsIn(p, QStringLiteral("PageControl2")); });
   // The contacts page holds its tree only, which the tree panel puts in.
-  treePage1 = addPage(PageControl2, "TabSheetContacts", "Контактные", [](QWidget *p) { new QVBoxLayout(p); });
-  treePage2 = addPage(PageControl2, "TabSheetAnalog", "Аналоговые (АЦП)", [this](QWidget *p) { buildAnalogPage(p); });
-  treePage3 = addPage(PageControl2, "TabSheetSensors", "Параметрические (mLan)", [this](QWidget *p) { buildSensorPage(p); });
-  addPage(PageControl2, "", "Задержки",
+  treePage1 = addPage(PageControl2, "TabSheetContacts", contacts[1], [](QWidget *p) { new QVBoxLayout(p); });
+  treePage2 = addPage(PageControl2, "TabSheetAnalog", analog[1], [this](QWidget *p) { buildAnalogPage(p); });
+  treePage3 = addPage(PageControl2, "TabSheetSensors", sensors[1], [this](QWidget *p) { buildSensorPage(p); });
+  addPage(PageControl2, "", inputDelays[1],
           [this](QWidget *p) { PageControl3 = formkit::tabsIn(p, QStringLiteral("PageControl3")); });
-  addPage(PageControl3, "", "Задержки по входам", [this](QWidget *p) { buildInputDelaysPage(p); });
-  addPage(PageControl3, "", "Задержки реле", [this](QWidget *p) { buildRelayDelaysPage(p); });
-  addPage(PageControl1, "", "Режим охраны", [this](QWidget *p) { buildSecurityPage(p); });
+  addPage(PageControl3, "", inputDelays[2], [this](QWidget *p) { buildInputDelaysPage(p); });
+  addPage(PageControl3, "", relayDelays[2], [this](QWidget *p) { buildRelayDelaysPage(p); });
+  addPage(PageControl1, "", security[0], [this](QWidget *p) { buildSecurityPage(p); });
   // Tab pages paint the window's sky blue rather than the style's page colour.
   for (QTabWidget *tabs : {PageControl1, PageControl2, PageControl3})
     for (int i = 0; i < tabs->count(); ++i) tabs->widget(i)->setAutoFillBackground(true);
@@ -116,7 +127,7 @@ TQuorlan::TQuorlan(TLink &link, QWidget *parent) : QMainWindow(parent), link_(&l
 
   // Controls take their start-up values from the one table that also places them in the image.
   for (const auto &f : controls::spinFields()) spinEdits_[f.number]->setValue(f.start);
-  for (const auto &f : controls::textFields()) Edit(f.number)->setText(u(f.start));
+  for (const auto &f : controls::textFields()) Edit(f.number)->setText(startText(f.number));
 
   // The SMS centre check runs once shortly after start-up as well.
   Timer1->start();
@@ -161,8 +172,8 @@ void TQuorlan::FormCreate() {
   ComboBox2->setCurrentIndex(0);
   ComboBox2->setEditText(ComboBox2->currentText().left(12));
   buildTrees();
-  Edit1->setText(u("Объект 1"));
-  Edit2->setText(u("Пароль"));
+  Edit1->setText(startText(1));
+  Edit2->setText(startText(2));
 }
 
 TSpinEdit *TQuorlan::makeSpin(int n, QWidget *parent) {
@@ -232,16 +243,16 @@ void TQuorlan::buildGeneralPage(QWidget *page) {
     ++row;
   };
   Edit1 = makeEdit(1, page);
-  addRow(u("Название объекта (ID)"), Edit1);
+  addRow(caption(Kind::Text, 1), Edit1);
   Edit2 = makeEdit(2, page);
   formkit::watch(this, Edit2, [this](QEvent *e) {
     if (e->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent *>(e)->button() == Qt::LeftButton) Edit2Click();
   });
-  addRow(u("Пароль доступа"), Edit2);
-  addRow(u("Количество попыток отправки сообщения"), makeSpin(1, page));
+  addRow(caption(Kind::Text, 2), Edit2);
+  addRow(caption(Kind::Spin, 1), makeSpin(1, page));
   left->addLayout(form);
 
-  left->addWidget(new QLabel(u("Номер SMS центра"), page));
+  left->addWidget(new QLabel(caption(Kind::SmsCentre, 2), page));
   ComboBox2 = new TSmsCentreBox(page);
   ComboBox2->setObjectName(QStringLiteral("ComboBox2"));
   for (const char *entry : kSmsCentres) ComboBox2->addItem(u(entry));
@@ -253,25 +264,25 @@ void TQuorlan::buildGeneralPage(QWidget *page) {
   auto *form2 = new QGridLayout;
   form2->setVerticalSpacing(3);
   auto *csd = makeCheck(8, QString(), page);
-  form2->addWidget(label(u("Возможность передачи данных по каналу CSD"), csd, page), 0, 0);
+  form2->addWidget(label(caption(Kind::Check, 8), csd, page), 0, 0);
   form2->addWidget(csd, 0, 1, Qt::AlignRight);
   auto *archive = makeSpin(11, page);
-  form2->addWidget(label(u("Частота/период создания архивов (мин.)"), archive, page), 1, 0);
+  form2->addWidget(label(caption(Kind::Spin, 11), archive, page), 1, 0);
   form2->addWidget(archive, 1, 1);
   left->addLayout(form2);
 
-  auto *numbers = group(u("Разрешенные  номера"), page);
+  auto *numbers = group(words(Kind::Text, 3).groups[0], page);
   numbers->setObjectName(QStringLiteral("GroupBoxNumbers"));
   auto *ng = new QGridLayout(numbers);
   ng->setVerticalSpacing(2);
   ng->setContentsMargins(6, 4, 6, 4);
   for (int n = 0; n < 8; ++n) {
     phoneEdits[n] = makeEdit(3 + n, numbers);
-    ng->addWidget(label(u("Абонент %1:").arg(n + 1), phoneEdits[n], numbers), n, 0);
+    ng->addWidget(label(caption(Kind::Text, 3 + n), phoneEdits[n], numbers), n, 0);
     ng->addWidget(phoneEdits[n], n, 1);
   }
   phoneEdits[8] = makeEdit(11, numbers);
-  ng->addWidget(label(u("Основной абонент (Диспетчерский центр)"), phoneEdits[8], numbers), 8, 0, 1, 2);
+  ng->addWidget(label(caption(Kind::Text, 11), phoneEdits[8], numbers), 8, 0, 1, 2);
   ng->addWidget(phoneEdits[8], 9, 0, 1, 2);
   left->addWidget(numbers);
   left->addStretch(1);
@@ -291,21 +302,18 @@ void TQuorlan::buildGeneralPage(QWidget *page) {
   }
   right->addWidget(Panel2);
 
-  auto *content = group(u("Структура статусного сообщения"), page);
+  auto *content = group(words(Kind::Check, 1).groups[0], page);
   auto *cl = new QVBoxLayout(content);
   cl->setSpacing(1);
   cl->setContentsMargins(6, 2, 6, 2);
-  cl->addWidget(makeCheck(1, u("Контактные входы и реле"), content));
-  cl->addWidget(makeCheck(2, u("АЦП (Аналоговые входы)"), content));
-  cl->addWidget(makeCheck(3, u("mLan (Цифровая шина)"), content));
+  for (int n = 1; n <= 3; ++n) cl->addWidget(makeCheck(n, caption(Kind::Check, n), content));
   right->addWidget(content);
 
-  auto *times = group(u("Время отправки статуса"), page);
+  auto *times = group(words(Kind::Check, 4).groups[0], page);
   auto *tl = new QGridLayout(times);
   tl->setVerticalSpacing(1);
   tl->setContentsMargins(6, 2, 6, 2);
-  const char *const hours[] = {" 00:00 Часов", " 06:00 Часов", " 12:00 Часов", " 18:00 Часов"};
-  for (int i = 0; i < 4; ++i) tl->addWidget(makeCheck(4 + i, u(hours[i]), times), i / 2, i % 2);
+  for (int i = 0; i < 4; ++i) tl->addWidget(makeCheck(4 + i, caption(Kind::Check, 4 + i), times), i / 2, i % 2);
   right->addWidget(times);
 
   auto *link = group(u("Соединение с контроллером"), page);
@@ -343,17 +351,20 @@ void TQuorlan::buildAnalogPage(QWidget *page) {
   auto *grid = new QGridLayout;
   grid->setVerticalSpacing(1);
   grid->setHorizontalSpacing(4);
-  auto heading = [&](const char *text, const char *hint, int col, int span) {
-    auto *h = new QLabel(u(text), page);
+  auto heading = [&](const QString &text, const char *hint, int col, int span) {
+    auto *h = new QLabel(text, page);
     h->setToolTip(u(hint));
     h->setAlignment(Qt::AlignCenter);
     h->setWordWrap(true);
     grid->addWidget(h, 0, col, 1, span);
   };
-  heading("Диапазон входного сигнала мА/В",
+  // The column headings are the settings' columns in the table.
+  heading(words(Kind::Spin, controls::signalMinSpin(0)).column,
           "Выходной сигнал подключаемого датчика (4..20 мА, 0..5 мА, 0..20 мА, 0..10 В)", 1, 3);
-  heading("Диапазон измерений датчика", "Измеряемый диапазон значений (кг., атм., град. и т.д.)", 4, 4);
-  heading("Единицы измерения датчика", "Кг, Атм, %, Па, МПа, Бар и т.д.", 8, 1);
+  heading(words(Kind::Spin, controls::rangeMinSpin(0)).column,
+          "Измеряемый диапазон значений (кг., атм., град. и т.д.)", 4, 4);
+  const char *const unitsHint = "Кг, Атм, %, Па, МПа, Бар и т.д.";
+  heading(words(Kind::Text, controls::unitsEdit(0)).column, unitsHint, 8, 1);
   for (int i = 0; i < 8; ++i) {
     const int r = i + 1;
     auto *sMin = makeSpin(12 + i, page);
@@ -365,14 +376,16 @@ void TQuorlan::buildAnalogPage(QWidget *page) {
     auto *rMax = makeSpin(68 + i, page);
     rMax->setToolTip(u("Максимальное значение датчика"));
     unitEdits[i] = makeEdit(21 + i, page);
-    unitEdits[i]->setToolTip(u("Кг, Атм, %, Па, МПа, Бар и т.д."));
-    grid->addWidget(label(u("Вход %1    min").arg(i + 1), sMin, page), r, 0);
+    unitEdits[i]->setToolTip(u(unitsHint));
+    // The first column's label names the row as well.
+    const controls::Words &first = words(Kind::Spin, 12 + i);
+    grid->addWidget(label(first.row + QStringLiteral("    ") + first.label, sMin, page), r, 0);
     grid->addWidget(sMin, r, 1);
-    grid->addWidget(label(u("max"), sMax, page), r, 2);
+    grid->addWidget(label(caption(Kind::Spin, 20 + i), sMax, page), r, 2);
     grid->addWidget(sMax, r, 3);
-    grid->addWidget(label(u("min"), rMin, page), r, 4);
+    grid->addWidget(label(caption(Kind::Spin, i < 7 ? 28 + i : 67), rMin, page), r, 4);
     grid->addWidget(rMin, r, 5);
-    grid->addWidget(label(u("max"), rMax, page), r, 6);
+    grid->addWidget(label(caption(Kind::Spin, 68 + i), rMax, page), r, 6);
     grid->addWidget(rMax, r, 7);
     grid->addWidget(unitEdits[i], r, 8);
   }
@@ -383,12 +396,12 @@ void TQuorlan::buildAnalogPage(QWidget *page) {
 void TQuorlan::buildSensorPage(QWidget *page) {
   auto *lay = new QVBoxLayout(page);
   lay->setContentsMargins(4, 4, 4, 4);
-  auto *ids = group(u("Идентификаторы датчиков"), page);
+  auto *ids = group(words(Kind::Text, 13).groups[0], page);
   auto *grid = new QGridLayout(ids);
   grid->setVerticalSpacing(1);
   grid->setContentsMargins(6, 2, 6, 2);
   formkit::Fields fields;
-  for (int k = 0; k < 8; ++k) fields.append({QString::number(k + 1), sensorIdEdits[k] = makeEdit(13 + k, ids)});
+  for (int k = 0; k < 8; ++k) fields.append({caption(Kind::Text, 13 + k), sensorIdEdits[k] = makeEdit(13 + k, ids)});
   formkit::fieldColumns(grid, ids, fields, 4);
   auto *read = new QPushButton(u("Считать ID"), ids);
   read->setObjectName(QStringLiteral("Button3"));
@@ -406,36 +419,39 @@ void TQuorlan::buildInputDelaysPage(QWidget *page) {
     grid->setVerticalSpacing(1);
     grid->setContentsMargins(6, 2, 6, 2);
     formkit::Fields fields;
-    for (int i = 0; i < 8; ++i) fields.append({u("Вход %1").arg(i + 1), makeSpin(first + i, parent)});
+    for (int i = 0; i < 8; ++i) fields.append({caption(Kind::Spin, first + i), makeSpin(first + i, parent)});
     formkit::fieldColumns(grid, parent, fields, 4);
   };
-  auto *presence = group(u("Интервал присутствия сигнала для сработки контактных входов (1 ед.=1сек)"), page);
+  auto *presence = group(words(Kind::Spin, 76).groups[0], page);
   inputs(presence, 76);
   lay->addWidget(presence);
-  auto pair = [&](const char *title, int contactFirst, int analogFirst) {
-    auto *g = group(u(title), page);
+  // A frame of two: the contact inputs' fields from `contactFirst`, the analog ones' from
+  // `analogFirst`.
+  auto pair = [&](int contactFirst, int analogFirst) {
+    const QStringList &contactFrames = words(Kind::Spin, contactFirst).groups;
+    auto *g = group(contactFrames[0], page);
     auto *h = new QHBoxLayout(g);
     h->setContentsMargins(4, 2, 4, 2);
-    auto *c = group(u("Контактные входы"), g);
+    auto *c = group(contactFrames[1], g);
     inputs(c, contactFirst);
-    auto *a = group(u("Аналоговые входы"), g);
+    auto *a = group(words(Kind::Spin, analogFirst).groups[1], g);
     inputs(a, analogFirst);
     h->addWidget(c);
     h->addWidget(a);
     lay->addWidget(g);
   };
-  pair("Задержки реакции после сработки входа (1 ед.=1сек)", 35, 43);
-  pair("Интервалы нечувствительности после реакции (1 ед.=1сек)", 51, 59);
+  pair(35, 43);   // reaction delays
+  pair(51, 59);   // insensitivity
   lay->addStretch(1);
 }
 
 void TQuorlan::buildRelayDelaysPage(QWidget *page) {
   auto *lay = new QVBoxLayout(page);
   lay->setContentsMargins(4, 4, 4, 4);
-  auto *g = group(u("Длительность включения реле (1 ед.=1сек)"), page);
+  auto *g = group(words(Kind::Spin, 3).groups[0], page);
   auto *grid = new QGridLayout(g);
   formkit::Fields fields;
-  for (int r = 0; r < 8; ++r) fields.append({u("Реле %1").arg(r + 1), makeSpin(3 + r, g)});
+  for (int r = 0; r < 8; ++r) fields.append({caption(Kind::Spin, 3 + r), makeSpin(3 + r, g)});
   formkit::fieldColumns(grid, g, fields, 4);
   lay->addWidget(g);
   lay->addStretch(1);
@@ -444,29 +460,29 @@ void TQuorlan::buildRelayDelaysPage(QWidget *page) {
 void TQuorlan::buildSecurityPage(QWidget *page) {
   auto *lay = new QVBoxLayout(page);
   lay->setContentsMargins(6, 6, 6, 6);
-  const QStringList choices{u("Разрешена"), u("Запрещена")};
+  const QStringList &choices = controls::radioItems();
   auto *radios = new QHBoxLayout;
-  RadioGroup1 = new TRadioGroup(u("Смена режимов по электронному ключу TM"), choices, page);
+  RadioGroup1 = new TRadioGroup(caption(Kind::Radio, 1), choices, page);
   RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
-  RadioGroup2 = new TRadioGroup(u("Смена режимов по SMS"), choices, page);
+  RadioGroup2 = new TRadioGroup(caption(Kind::Radio, 2), choices, page);
   RadioGroup2->setObjectName(QStringLiteral("RadioGroup2"));
   radios->addWidget(RadioGroup1);
   radios->addWidget(RadioGroup2);
   lay->addLayout(radios);
 
-  auto *disarm = group(u("Снимаемые с охраны входы"), page);
+  auto *disarm = group(words(Kind::Check, 9).groups[0], page);
   auto *dl = new QVBoxLayout(disarm);
-  auto boxes = [&](const char *title, int first) {
-    auto *g = group(u(title), disarm);
+  auto boxes = [&](int first) {
+    auto *g = group(words(Kind::Check, first).groups[1], disarm);
     auto *h = new QHBoxLayout(g);
-    for (int i = 0; i < 8; ++i) h->addWidget(makeCheck(first + i, u(" %1").arg(i + 1), g));
+    for (int i = 0; i < 8; ++i) h->addWidget(makeCheck(first + i, caption(Kind::Check, first + i), g));
     dl->addWidget(g);
   };
-  boxes("контактные входы", 9);
-  boxes("аналоговые входы", 17);
+  boxes(9);    // contact inputs
+  boxes(17);   // analog inputs
   lay->addWidget(disarm);
 
-  auto *key = group(u("Мастер ключ"), page);
+  auto *key = group(words(Kind::Text, 12).groups[0], page);
   auto *kl = new QHBoxLayout(key);
   Edit12 = makeEdit(12, key);
   kl->addWidget(Edit12);
@@ -478,7 +494,7 @@ void TQuorlan::buildSecurityPage(QWidget *page) {
 
   auto *arming = new QHBoxLayout;
   auto *delay = makeSpin(2, page);
-  arming->addWidget(label(u("Задержка постановки на охрану (Сек.)"), delay, page));
+  arming->addWidget(label(caption(Kind::Spin, 2), delay, page));
   arming->addWidget(delay);
   arming->addStretch(1);
   lay->addLayout(arming);
@@ -498,7 +514,7 @@ void TQuorlan::Timer1Timer() {
 }
 
 void TQuorlan::Edit2Click() {
-  if (Edit2->text() == u("Пароль")) Edit2->clear();
+  if (Edit2->text() == startText(2)) Edit2->clear();
 }
 
 void TQuorlan::N4Click() { close(); }

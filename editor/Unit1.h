@@ -42,8 +42,8 @@ public:
 
   // ---- editor controls (first tab) ----
   QTabWidget *PageControl1 = nullptr;   // top tabs
-  QTabWidget *PageControl2 = nullptr;   // "Настройка датчиков"
-  QTabWidget *PageControl3 = nullptr;   // "Задержки"
+  QTabWidget *PageControl2 = nullptr;   // the sensors' tabs
+  QTabWidget *PageControl3 = nullptr;   // the delays' tabs
   QLineEdit *Edit1 = nullptr;           // object name
   QLineEdit *Edit2 = nullptr;           // password
   std::array<QLineEdit *, 9> phoneEdits{};  // Edit3..Edit11

@@ -7,6 +7,7 @@
 
 #include "editor/TreePanel.h"
 #include "editor/Unit1.h"
+#include "image/ControlTable.h"
 #include "image/ReactionTrees.h"
 #include "widgets/FieldChecks.h"
 #include "widgets/FormKit.h"
@@ -58,9 +59,12 @@ void TQuorlan::buildTrees() {
   connect(Trees, &TTreePanel::messageDialogRequested, this, &TQuorlan::messageDialogRequested);
   connect(Trees, &TTreePanel::thresholdDialogRequested, this, &TQuorlan::thresholdDialogRequested);
 
-  // The telephone check after every key released in one of the nine number fields.
-  for (QLineEdit *edit : phoneEdits)
+  // The telephone check after every key released in a number field.
+  for (const auto &f : controls::textFields()) {
+    if (!f.phone) continue;
+    QLineEdit *edit = Edit(f.number);
     formkit::watch(this, edit, [this, edit](QEvent *e) { if (e->type() == QEvent::KeyRelease) Edit3KeyUp(edit); });
+  }
 }
 
 void TQuorlan::TreeView1ContextPopup(const QPoint &mousePos) { Trees->contextPopup(1, mousePos); }

@@ -8,7 +8,7 @@
 #include <map>
 
 #include "FuzzSupport.h"
-#include "widgets/FieldChecks.h"
+#include "image/FieldChecks.h"
 #include "image/Checksum.h"
 #include "image/ConfigLayout.h"
 #include "image/Cp1251.h"

@@ -1,8 +1,12 @@
 #pragma once
-// The one place where the editor's numbered controls, their limits, start-up values and the
-// image bytes they fill meet. The window builds its controls from it, the codec walks it, and
-// the tests check it against the window. Offsets come from image/ConfigLayout.h.
+// The one table of the editor's settings. A row holds what the window calls a setting and where
+// it shows it (tabs, group frames, the analog page's row and column, the label), its limits and
+// start-up value, and the image bytes it fills. The window builds its controls and their texts
+// from it, the codec walks it, and the command line names settings by its words. Offsets come
+// from image/ConfigLayout.h.
 
+#include <QString>
+#include <QStringList>
 #include <span>
 
 namespace controls {
@@ -33,6 +37,7 @@ struct TextField {
   int width;         // bytes the image holds for it
   TextRule rule;     // how the decoder reads it back
   bool exactOnly;    // stored only when exactly `width` characters long
+  bool phone = false;   // only "0".."9" and "+" may be typed
 };
 
 // A check box CheckBox<number> as one bit (or, for bit -1, the whole byte 1/0).
@@ -54,6 +59,36 @@ constexpr int signalMaxSpin(int a) { return 20 + a; }
 constexpr int rangeMinSpin(int a) { return a < 7 ? 28 + a : 67; }
 constexpr int rangeMaxSpin(int a) { return 68 + a; }
 constexpr int unitsEdit(int a) { return 21 + a; }
+
+// Where the window shows a setting and what it calls it, as the widgets carry the texts.
+struct Words {
+  QStringList tabs;    // tab texts, outermost first
+  QStringList groups;  // group frame titles, outermost first
+  QString row;         // analog page: the row's label ("Вход 1")
+  QString column;      // analog page: the column heading above the field
+  QString label;       // its label, or a check box's or radio group's own text; may be empty
+};
+
+enum class Kind {
+  Spin,        // SpinEdit<number>
+  Text,        // Edit<number>
+  Check,       // CheckBox<number>
+  Radio,       // RadioGroup<number>
+  SmsCentre,   // ComboBox2 (number 2)
+  Tree,        // reaction tree <number>, all its nodes; its words are its tabs
+};
+
+struct Setting {
+  Kind kind;
+  int number;
+  Words words;
+};
+
+// Every setting in the order of the window's pages.
+std::span<const Setting> settings();
+const Words &wordsOf(Kind kind, int number);
+// The two items of each radio group; the item index is what the image keeps.
+const QStringList &radioItems();
 
 std::span<const SpinField> spinFields();
 std::span<const TextField> textFields();

@@ -2,6 +2,7 @@
 
 #include <QHash>
 
+#include "image/ControlTable.h"
 #include "image/Cp1251.h"
 #include "image/ReactionTrees.h"
 #include "image/TextRules.h"
@@ -10,8 +11,6 @@
 namespace fieldnames {
 
 namespace {
-
-QString u(const char *text) { return QString::fromUtf8(text); }
 
 // A window text as a part of a name: spaces collapsed, a label's closing colon dropped.
 QString tidy(const QString &text) {
@@ -27,20 +26,9 @@ void finish(Field &f) {
   f.name = parts.join(kSeparator);
 }
 
-struct Builder {
-  std::vector<Field> out;
-  QStringList tabs, groups;
-  Field &add(Kind kind, int number, const QString &label) {
-    Field f{kind, number, -1, tabs, groups, {}, {}, label, {}};
-    finish(f);
-    out.push_back(f);
-    return out.back();
-  }
-};
-
 // The tree's nodes under their names: relays and slots by their place, the message, and the
 // thresholds; the names are the captions above them, as the tree shows them at start-up.
-void addTree(Builder &b, int tree) {
+void addTree(std::vector<Field> &out, int tree, const QStringList &tabs) {
   const std::vector<trees::StartupNode> nodes = trees::startupNodes(tree);
   QString captions[4];
   int place = 0;
@@ -48,7 +36,7 @@ void addTree(Builder &b, int tree) {
     const trees::StartupNode &n = nodes[std::size_t(i)];
     captions[n.level] = n.caption;
     place = n.level == 3 && i > 0 && nodes[std::size_t(i - 1)].level == 3 ? place + 1 : 1;
-    Field f{Kind::Relay, tree, i, b.tabs, {}, {}, {}, {}, {}};
+    Field f{Kind::Relay, tree, i, tabs, {}, {}, {}, {}, {}};
     if (n.level == 2 && trees::isThreshold(n.caption)) {
       f.kind = Kind::Threshold;
       f.groups = {captions[0], captions[1]};
@@ -65,94 +53,37 @@ void addTree(Builder &b, int tree) {
       continue;
     }
     finish(f);
-    b.out.push_back(f);
+    out.push_back(f);
   }
 }
 
+Kind kindOf(controls::Kind kind) {
+  switch (kind) {
+    case controls::Kind::Spin: return Kind::Spin;
+    case controls::Kind::Text: return Kind::Text;
+    case controls::Kind::Check: return Kind::Check;
+    case controls::Kind::Radio: return Kind::Radio;
+    case controls::Kind::SmsCentre:
+    case controls::Kind::Tree: break;
+  }
+  return Kind::SmsCentre;
+}
+
+// The settings in the window's page order, each named by its words in the control table.
 std::vector<Field> build() {
-  Builder b;
-  b.tabs = {u("Общие установки")};
-  b.add(Kind::Text, 1, u("Название объекта (ID)"));
-  b.add(Kind::Text, 2, u("Пароль доступа"));
-  b.add(Kind::Spin, 1, u("Количество попыток отправки сообщения"));
-  b.add(Kind::SmsCentre, 2, u("Номер SMS центра"));
-  b.add(Kind::Check, 8, u("Возможность передачи данных по каналу CSD"));
-  b.add(Kind::Spin, 11, u("Частота/период создания архивов (мин.)"));
-  b.groups = {u("Разрешенные  номера")};
-  for (int n = 0; n < 8; ++n) b.add(Kind::Text, 3 + n, u("Абонент %1:").arg(n + 1));
-  b.add(Kind::Text, 11, u("Основной абонент (Диспетчерский центр)"));
-  b.groups = {u("Структура статусного сообщения")};
-  b.add(Kind::Check, 1, u("Контактные входы и реле"));
-  b.add(Kind::Check, 2, u("АЦП (Аналоговые входы)"));
-  b.add(Kind::Check, 3, u("mLan (Цифровая шина)"));
-  b.groups = {u("Время отправки статуса")};
-  const char *const hours[] = {" 00:00 Часов", " 06:00 Часов", " 12:00 Часов", " 18:00 Часов"};
-  for (int i = 0; i < 4; ++i) b.add(Kind::Check, 4 + i, u(hours[i]));
-  b.groups.clear();
-
-  b.tabs = {u("Настройка датчиков"), u("Контактные")};
-  addTree(b, 1);
-
-  b.tabs = {u("Настройка датчиков"), u("Аналоговые (АЦП)")};
-  const QString signal = u("Диапазон входного сигнала мА/В");
-  const QString range = u("Диапазон измерений датчика");
-  const QString units = u("Единицы измерения датчика");
-  for (int a = 0; a < controls::kAnalogInputCount; ++a) {
-    const QString row = u("Вход %1").arg(a + 1);
-    auto cell = [&](Kind kind, int number, const QString &column, const QString &label) {
-      Field &f = b.add(kind, number, label);
-      f.row = row;
-      f.column = column;
-      finish(f);
-    };
-    cell(Kind::Spin, controls::signalMinSpin(a), signal, u("min"));
-    cell(Kind::Spin, controls::signalMaxSpin(a), signal, u("max"));
-    cell(Kind::Spin, controls::rangeMinSpin(a), range, u("min"));
-    cell(Kind::Spin, controls::rangeMaxSpin(a), range, u("max"));
-    cell(Kind::Text, controls::unitsEdit(a), units, QString());
+  std::vector<Field> out;
+  for (const controls::Setting &s : controls::settings()) {
+    const controls::Words &w = s.words;
+    if (s.kind == controls::Kind::Tree) {
+      addTree(out, s.number, w.tabs);
+      continue;
+    }
+    Field f{kindOf(s.kind), s.number, -1, w.tabs, w.groups, w.column, w.row, w.label, {}};
+    finish(f);
+    out.push_back(f);
   }
-  addTree(b, 2);
-
-  b.tabs = {u("Настройка датчиков"), u("Параметрические (mLan)")};
-  b.groups = {u("Идентификаторы датчиков")};
-  for (int k = 0; k < 8; ++k) b.add(Kind::Text, 13 + k, QString::number(k + 1));
-  b.groups.clear();
-  addTree(b, 3);
-
-  b.tabs = {u("Настройка датчиков"), u("Задержки"), u("Задержки по входам")};
-  auto inputs = [&](int first) {
-    for (int i = 0; i < 8; ++i) b.add(Kind::Spin, first + i, u("Вход %1").arg(i + 1));
-  };
-  b.groups = {u("Интервал присутствия сигнала для сработки контактных входов (1 ед.=1сек)")};
-  inputs(76);
-  for (const auto &[title, contacts, analogs] :
-       {std::tuple{"Задержки реакции после сработки входа (1 ед.=1сек)", 35, 43},
-        std::tuple{"Интервалы нечувствительности после реакции (1 ед.=1сек)", 51, 59}}) {
-    b.groups = {u(title), u("Контактные входы")};
-    inputs(contacts);
-    b.groups = {u(title), u("Аналоговые входы")};
-    inputs(analogs);
-  }
-  b.tabs = {u("Настройка датчиков"), u("Задержки"), u("Задержки реле")};
-  b.groups = {u("Длительность включения реле (1 ед.=1сек)")};
-  for (int r = 0; r < 8; ++r) b.add(Kind::Spin, 3 + r, u("Реле %1").arg(r + 1));
-
-  b.tabs = {u("Режим охраны")};
-  b.groups.clear();
-  b.add(Kind::Radio, 1, u("Смена режимов по электронному ключу TM"));
-  b.add(Kind::Radio, 2, u("Смена режимов по SMS"));
-  b.groups = {u("Снимаемые с охраны входы"), u("контактные входы")};
-  for (int i = 0; i < 8; ++i) b.add(Kind::Check, 9 + i, u(" %1").arg(i + 1));
-  b.groups = {u("Снимаемые с охраны входы"), u("аналоговые входы")};
-  for (int i = 0; i < 8; ++i) b.add(Kind::Check, 17 + i, u(" %1").arg(i + 1));
-  b.groups = {u("Мастер ключ")};
-  b.add(Kind::Text, 12, QString());
-  b.groups.clear();
-  b.add(Kind::Spin, 2, u("Задержка постановки на охрану (Сек.)"));
-  return b.out;
+  return out;
 }
-
-const QStringList kRadioItems = {u("Разрешена"), u("Запрещена")};
 
 // The raw text a field holds (before escaping).
 QString rawValue(const Field &f, const ConfigValue &v) {
@@ -162,7 +93,7 @@ QString rawValue(const Field &f, const ConfigValue &v) {
     case Kind::Check: return v.checks[f.number] ? kYes : kNo;
     case Kind::Radio: {
       const int i = f.number == 1 ? v.modeByKey : v.modeBySms;
-      return i >= 0 && i < kRadioItems.size() ? kRadioItems[i] : QString();
+      return i >= 0 && i < controls::radioItems().size() ? controls::radioItems()[i] : QString();
     }
     case Kind::SmsCentre: return v.smsCentre;
     case Kind::Relay: {
@@ -276,7 +207,7 @@ QString applyValue(const Field &f, ConfigValue &v, const QString &escaped) {
     case Kind::Text: {
       const controls::TextField *t = controls::textField(f.number);
       if (QString why = checkText(text, t->maxLength); !why.isEmpty()) return why;
-      if (f.number >= 3 && f.number <= 11) {
+      if (t->phone) {
         if (const qsizetype at = textrules::firstRefused(text, textrules::phoneChar); at >= 0)
           return refusedChar(text, at, QStringLiteral("цифры и \"+\""));
       }
@@ -291,8 +222,8 @@ QString applyValue(const Field &f, ConfigValue &v, const QString &escaped) {
       v.checks[f.number] = text == kYes;
       return {};
     case Kind::Radio: {
-      const int i = int(kRadioItems.indexOf(text));
-      if (i < 0) return QStringLiteral("нужно \"%1\"").arg(kRadioItems.join(QStringLiteral("\" или \"")));
+      const int i = int(controls::radioItems().indexOf(text));
+      if (i < 0) return QStringLiteral("нужно \"%1\"").arg(controls::radioItems().join(QStringLiteral("\" или \"")));
       (f.number == 1 ? v.modeByKey : v.modeBySms) = i;
       return {};
     }

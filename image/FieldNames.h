@@ -1,9 +1,9 @@
 #pragma once
 // Every setting of a configuration under the name the window gives it, and its value as the
 // window shows it: the words of the command-line companion's dump, diff and set. A name joins
-// the window's own texts with " › ": the tabs, the group frames, the label (for the reaction
-// trees: the tree's tab, the input, the event and the reaction group). The window tests check
-// these texts against the real widgets.
+// the window's own texts with " › ": the tabs, the group frames, the label, as the control
+// table gives them (for the reaction trees: the tree's tabs, the input, the event and the
+// reaction group, as the start-up tree has them).
 
 #include <QString>
 #include <QStringList>

@@ -20,24 +20,6 @@ constexpr int kImageSize = int(kConfigImageSize);
 QString withoutTerminator(const QByteArray &line) { return fromCp1251(line.chopped(2)); }
 }  // namespace
 
-QString linkModeText(LinkMode mode) {
-  switch (mode) {
-    case LinkMode::None: return {};
-    case LinkMode::NO_PC: return QStringLiteral("NO_PC");
-    case LinkMode::PC: return QStringLiteral("PC");
-    case LinkMode::SAVE: return QStringLiteral("SAVE");
-    case LinkMode::LOAD: return QStringLiteral("LOAD");
-    case LinkMode::TIME: return QStringLiteral("TIME");
-    case LinkMode::TM: return QStringLiteral("TM");
-    case LinkMode::ID: return QStringLiteral("ID");
-    case LinkMode::STATUS: return QStringLiteral("STATUS");
-    case LinkMode::SEND_RS485: return QStringLiteral("SEND RS-485");
-    case LinkMode::READ_RS485: return QStringLiteral("READ RS-485");
-    case LinkMode::SETUP_RS485: return QStringLiteral("SETUP RS-485");
-  }
-  return {};
-}
-
 TLink::TLink(std::unique_ptr<TSerialIo> io, TManualClock *clock, QObject *parent)
     : QObject(parent), clock_(clock), port_(new TComPort(this, std::move(io))),
       rearm_(new TLinkTimer(clock, this)), watchdog_(new TLinkTimer(clock, this)),

@@ -475,7 +475,7 @@ void TForm6::watchdogExpired(WatchdogReason reason) {
     if (polling()) BitBtn1Click();   // the next cycle
   } else if (reason == WatchdogReason::StateNoReply) {
     requestsOver(false);
-    errorBox(this, QStringLiteral("Контроллер не ответил"));
+    errorBox(this, outcomeText(reason));
   }
 }
 

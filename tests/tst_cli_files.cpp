@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include "clisupport.h"
@@ -116,6 +117,15 @@ private slots:
     args = QStringList{QStringLiteral("set"), changed, QStringLiteral("Общие установки › Пароль доступа=1234")};
     for (const auto &[assignment, why] : refusals()) args << assignment;
     refusedAll = runCli(args + QStringList{QStringLiteral("-o"), path(QStringLiteral("refused.cfg"))});
+  }
+
+  void namesAreUniqueAndFoundByName() {
+    QSet<QString> seen;
+    for (const fieldnames::Field &f : fieldnames::allFields()) {
+      QVERIFY2(!seen.contains(f.name), qPrintable(f.name));
+      seen.insert(f.name);
+      QCOMPARE(fieldnames::fieldByName(f.name), &f);
+    }
   }
 
   void dumpShowsValuesAsTheWindowDoes_data() {

@@ -1,12 +1,14 @@
 // Start-up state of the main window: every control's name, kind, limits and start-up value,
 // the window's size and flags, the SMS centre check, the password placeholder and the menus;
-// typed limits, the received-line box, the about box and Qt's own texts in Russian.
+// typed limits, the received-line box, the about box and Qt's own texts in Russian; every
+// setting laid out where its words in the control table place it.
 #include <QtTest>
 
 #include <QCheckBox>
 #include <QClipboard>
 #include <QProgressBar>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,8 +17,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTreeWidget>
 #include <QRegularExpression>
 #include <QTextDocumentFragment>
 #include <QWindow>
@@ -26,7 +30,9 @@
 #include "app/Startup.h"
 #include "widgets/Unit5.h"
 #include "widgets/EditorWidgets.h"
+#include "editor/TreePanel.h"
 #include "editor/Unit1.h"
+#include "image/ControlTable.h"
 #include "testsupport.h"
 
 using testsupport::ModalWatcher;
@@ -62,6 +68,57 @@ double luminance(QColor c) {
 double contrast(QColor a, QColor b) {
   const double la = luminance(a), lb = luminance(b);
   return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QStringList tabsAbove(const QWidget *w) {
+  QStringList tabs;
+  for (const QWidget *a = w; a; a = a->parentWidget()) {
+    auto *stack = qobject_cast<QStackedWidget *>(a->parentWidget());
+    auto *tabWidget = stack ? qobject_cast<QTabWidget *>(stack->parentWidget()) : nullptr;
+    if (tabWidget) tabs.prepend(tabWidget->tabText(tabWidget->indexOf(const_cast<QWidget *>(a))));
+  }
+  return tabs;
+}
+
+QStringList groupsAbove(const QWidget *w) {
+  QStringList groups;
+  for (const QWidget *a = w->parentWidget(); a; a = a->parentWidget())
+    if (auto *g = qobject_cast<const QGroupBox *>(a)) groups.prepend(g->title());
+  return groups;
+}
+
+QLabel *buddyLabel(const QWidget *window, const QWidget *w) {
+  for (QLabel *l : window->findChildren<QLabel *>())
+    if (l->buddy() == w) return l;
+  return nullptr;
+}
+
+// The grid cell around `w`: its layout and position.
+struct Cell {
+  QGridLayout *grid = nullptr;
+  int row = -1, column = -1;
+};
+Cell cellOf(QWidget *w) {
+  QList<QGridLayout *> grids = w->parentWidget()->findChildren<QGridLayout *>();
+  if (auto *g = qobject_cast<QGridLayout *>(w->parentWidget()->layout())) grids << g;
+  for (QGridLayout *g : grids) {
+    const int i = g->indexOf(w);
+    if (i < 0) continue;
+    int r, c, rs, cs;
+    g->getItemPosition(i, &r, &c, &rs, &cs);
+    return {g, r, c};
+  }
+  return {};
+}
+
+QString textAt(QGridLayout *g, int row, int column) {
+  for (int i = 0; i < g->count(); ++i) {
+    int r, c, rs, cs;
+    g->getItemPosition(i, &r, &c, &rs, &cs);
+    if (r <= row && row < r + rs && c <= column && column < c + cs)
+      if (auto *l = qobject_cast<QLabel *>(g->itemAt(i)->widget())) return l->text();
+  }
+  return {};
 }
 
 }  // namespace
@@ -234,6 +291,49 @@ private slots:
                           "Длительность включения реле (1 ед.=1сек)"})
       QVERIFY2(groups.contains(QString::fromUtf8(g)), g);
     QCOMPARE(find<QLabel>("Label41")->text(), QString::fromUtf8("обмен"));
+  }
+
+  // The command line names a setting by its words in the control table: the window must lay
+  // each control out under those tabs and frames, beside that label, in that analog column.
+  void everySettingSitsWhereItsWordsSay() {
+    using controls::Kind;
+    for (const controls::Setting &s : controls::settings()) {
+      const controls::Words &words = s.words;
+      QWidget *c = nullptr;
+      switch (s.kind) {
+        case Kind::Spin: c = w->SpinEdit(s.number); break;
+        case Kind::Text: c = w->Edit(s.number); break;
+        case Kind::Check: c = w->CheckBox(s.number); break;
+        case Kind::Radio: c = find<QGroupBox>(QStringLiteral("RadioGroup%1").arg(s.number)); break;
+        case Kind::SmsCentre: c = w->ComboBox2; break;
+        case Kind::Tree: c = w->Trees->tree(s.number); break;
+      }
+      const QString what = QStringLiteral("%1 %2").arg(int(s.kind)).arg(s.number);
+      QVERIFY2(c, qPrintable(what));
+      QCOMPARE(tabsAbove(c), words.tabs);
+      if (s.kind == Kind::Tree) continue;
+      QCOMPARE(groupsAbove(c), words.groups);
+      QLabel *buddy = buddyLabel(w, c);
+      if (s.kind == Kind::Radio) {
+        QCOMPARE(static_cast<QGroupBox *>(c)->title(), words.label);
+      } else if (s.kind == Kind::Check && !buddy) {
+        QCOMPARE(static_cast<QCheckBox *>(c)->text(), words.label);
+      } else if (words.label.isEmpty()) {
+        QVERIFY2(!buddy, qPrintable(what + QStringLiteral(": the window labels it ") + (buddy ? buddy->text() : QString())));
+      } else {
+        QVERIFY2(buddy, qPrintable(what));
+        // The first column's label also names the row ("Вход 1    min").
+        const QString shown = buddy->text().simplified();
+        QVERIFY2(shown == words.label || shown == words.row + QLatin1Char(' ') + words.label,
+                 qPrintable(what + QStringLiteral(" / ") + buddy->text()));
+      }
+      if (!words.column.isEmpty()) {
+        const Cell cell = cellOf(c);
+        QVERIFY2(cell.grid, qPrintable(what));
+        QCOMPARE(textAt(cell.grid, 0, cell.column), words.column);
+        QVERIFY2(textAt(cell.grid, cell.row, 0).simplified().startsWith(words.row), qPrintable(what));
+      }
+    }
   }
 
   void receivedLinesNeverMoveTheEditor() {

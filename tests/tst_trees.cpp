@@ -1,6 +1,7 @@
 // The reaction trees as built at start-up: every node's caption, level and picture against the
 // block tables, the node index against the trees' own pre-order, the trees' fixed properties,
-// the pictures, and the caption grammar the encoder and decoder rely on.
+// the pictures, the caption grammar the encoder and decoder rely on, and the names the command
+// line gives the trees' settings.
 #include <QtTest>
 
 #include <QMenu>
@@ -13,6 +14,7 @@
 #include "editor/Unit1.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
+#include "image/FieldNames.h"
 #include "testsupport.h"
 
 namespace {
@@ -209,6 +211,44 @@ private slots:
 
   // The positions the encoder and decoder read: state word from character 5, slot tag the
   // last six characters, threshold value from character 7.
+  // Each named tree setting is the node the window shows under the captions its name joins.
+  void treeFieldsFollowTheTreesCaptions() {
+    using fieldnames::Field;
+    using fieldnames::Kind;
+    QMap<int, int> settings;   // tree -> named nodes
+    for (const Field &f : fieldnames::allFields()) {
+      if (f.node < 0) continue;
+      ++settings[f.number];
+      QTreeWidgetItem *node = w->Trees->node(f.number, f.node);
+      QVERIFY2(node, qPrintable(f.name));
+      QStringList above;
+      for (QTreeWidgetItem *p = node->parent(); p; p = p->parent()) above.prepend(p->text(0));
+      switch (f.kind) {
+        case Kind::Relay:
+        case Kind::Slot:
+          QCOMPARE(above, f.groups);
+          QCOMPARE(QString::number(node->parent()->indexOfChild(node) + 1), f.label);
+          QCOMPARE(above.last(), f.kind == Kind::Relay ? QStringLiteral("Реле") : QStringLiteral("Телефоны"));
+          break;
+        case Kind::Message:
+          QCOMPARE(above.mid(0, 2), f.groups);
+          QCOMPARE(above.last(), f.label);
+          break;
+        case Kind::Threshold:
+          QCOMPARE(above, f.groups);
+          QVERIFY(node->text(0).startsWith(f.label));
+          break;
+        default:
+          QFAIL(qPrintable(f.name));
+      }
+    }
+    // Contacts: 10 inputs x 2 events x (8 relays, 9 slots, 1 message); channels: 8 x 3 x 18
+    // and two thresholds each.
+    QCOMPARE(settings.value(1), 10 * 2 * 18);
+    QCOMPARE(settings.value(2), 8 * (3 * 18 + 2));
+    QCOMPARE(settings.value(3), 8 * (3 * 18 + 2));
+  }
+
   void captionGrammar() {
     using trees::RelayState;
     QCOMPARE(trees::relayState(QStringLiteral("3 - Включить")), RelayState::On);

@@ -1,21 +1,14 @@
 #pragma once
-// Character checks of typed fields. A check looks at the whole text: at the first refused
-// character the field is cut before it and the field's message is shown once.
+// The character checks of typed fields (image/FieldChecks.h) with the windows' messages.
 
 #include <QString>
+
+#include "image/FieldChecks.h"
 
 class QLineEdit;
 class QWidget;
 
 namespace fieldcheck {
-
-struct Result {
-  QString text;   // the text to keep: unchanged, or cut before the first refused character
-  bool refused;   // a character was refused: show the message and replace the text
-};
-
-Result phone(const QString &text);      // "0".."9" and "+"
-Result threshold(const QString &text);  // "0".."9", "," and "-"
 
 // The telephone check of a typed field: at a refused character an error box over `owner`
 // gives the message, then the field keeps what came before that character.
