@@ -3,7 +3,8 @@
 # when all of them are present already. clang and libclang-rt-14-dev (the fuzzer, sanitizer
 # runtimes and FuzzedDataProvider.h of clang 14) are for the fuzz targets (scripts/fuzz.sh).
 # desktop-file-utils, appstream and groff-base check the installed desktop entry, metainfo and
-# manual page; dpkg-dev gives cpack the programs' package dependencies (dpkg-shlibdeps).
+# manual pages; dpkg-dev gives cpack the programs' package dependencies (dpkg-shlibdeps); lintian
+# checks the Debian package as Debian does.
 #
 # With --windows: what cross-building, running and packaging the Windows programs needs instead
 # (scripts/win-build.sh, scripts/win-check.sh): Debian's MinGW-w64 cross compiler (POSIX threads),
@@ -16,7 +17,7 @@ if [ "${1:-}" = --windows ]; then
             g++ qt6-serialport-dev)   # the simulator and the shim are Linux programs
 else
   PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-translations-l10n fonts-dejavu-core xvfb xauth imagemagick
-            clang libclang-rt-14-dev desktop-file-utils appstream groff-base dpkg-dev)
+            clang libclang-rt-14-dev desktop-file-utils appstream groff-base dpkg-dev lintian)
 fi
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,27 +1,37 @@
 #!/usr/bin/env bash
-# Installs the build into a staging folder and checks what a desktop, a software centre and a
-# reader of manual pages take from it: the three programs, the desktop entry and the metainfo as
-# their validators see them, the icon at every size, and quorlan-cli's manual page, which must
-# render without warnings and name every command and option that quorlan-cli --help names.
-#   package_install.sh CMAKE BUILD_DIR APP_ID
+# Makes the Debian package of the build and checks it as Debian and a desktop would: lintian
+# finds no error and no warning; unpacked, it holds the three programs, the desktop entry and the
+# metainfo as their validators see them, the icon at every size, and a manual page for each
+# program, which renders without warnings; quorlan-cli's and korvel-sim's pages name every
+# command, option and fault their --help names; the changelog's latest entry is the package's
+# version.
+#   package_install.sh CPACK BUILD_DIR APP_ID
 set -uo pipefail
-cmake=$1 build=$2 id=$3
+cpack=$1 build=$2 id=$3
 
-for tool in desktop-file-validate appstreamcli groff gzip; do
+for tool in desktop-file-validate appstreamcli groff gzip dpkg-deb dpkg-shlibdeps lintian; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/deps.sh installs it)"; exit 1; }
 done
 
 stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
+lintian_pid=
+trap '[ -n "$lintian_pid" ] && kill "$lintian_pid" 2>/dev/null; rm -rf "$stage"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-if ! out=$("$cmake" --install "$build" --prefix "$stage/usr" 2>&1); then
+if ! out=$("$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$stage/out" 2>&1); then
   echo "$out"
-  echo "FAIL: cmake --install"
+  echo "FAIL: cpack"
   exit 1
 fi
-usr=$stage/usr
+debs=("$stage"/out/*.deb)
+deb=${debs[0]}
+[ ${#debs[@]} -eq 1 ] && [ -f "$deb" ] || { echo "$out"; echo "FAIL: cpack made no single .deb"; exit 1; }
+# lintian takes longest; it reads the package while the unpacked files are checked.
+lintian --fail-on error,warning "$deb" >"$stage/lintian" 2>&1 &
+lintian_pid=$!
+dpkg-deb -x "$deb" "$stage/root" || { echo "FAIL: dpkg-deb -x"; exit 1; }
+usr=$stage/root/usr
 share=$usr/share
 
 for program in quorlan quorlan-cli korvel-sim; do
@@ -70,41 +80,85 @@ else
   done
 fi
 
-# The manual page: renders without a warning, and covers what the program's help lists.
-man=$share/man/man1/quorlan-cli.1.gz
-if [ ! -f "$man" ]; then
-  fail "no manual page man1/quorlan-cli.1.gz"
-elif [ -x "$usr/bin/quorlan-cli" ]; then
+# The manual pages: one for each program, each rendering without a warning.
+for program in quorlan quorlan-cli korvel-sim; do
+  man=$share/man/man1/$program.1.gz
+  if [ ! -f "$man" ]; then
+    fail "no manual page man1/$program.1.gz"
+    continue
+  fi
   warnings=$(gzip -dc "$man" | LC_ALL=C.UTF-8 groff -k -man -Tutf8 -ww -z 2>&1)
-  [ -z "$warnings" ] || fail "groff warns on the manual page: $warnings"
-  # Plain text, no hyphenation, long lines: every word stays whole.
-  page=$(gzip -dc "$man" | LC_ALL=C.UTF-8 groff -k -man -Tutf8 -P-cbou -rHY=0 -rLL=300n 2>/dev/null)
-  # What the help says is all that is asked of the program here; a sanitizer build's leak
-  # check at exit only slows that down.
-  export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
+  [ -z "$warnings" ] || fail "groff warns on $program.1: $warnings"
+done
+# Plain text, no hyphenation, long lines: every word stays whole.
+render() { gzip -dc "$share/man/man1/$1.1.gz" 2>/dev/null | LC_ALL=C.UTF-8 groff -k -man -Tutf8 -P-cbou -rHY=0 -rLL=300n 2>/dev/null; }
+checked=0
+# has_word PROGRAM PAGE WHAT WORD: the page names WORD, not as part of a longer word or option.
+has_word() {
+  checked=$((checked + 1))
+  local whole="(^|[^-a-z0-9])$4([^-a-z0-9]|\$)"
+  [[ $2 =~ $whole ]] || fail "$1's manual page lacks $3 $4"
+}
+# What the help says is all that is asked of the programs here; a sanitizer build's leak check
+# at exit only slows that down.
+export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
+
+# quorlan-cli's page covers every command and option its help lists.
+if [ -x "$usr/bin/quorlan-cli" ] && [ -f "$share/man/man1/quorlan-cli.1.gz" ]; then
+  page=$(render quorlan-cli)
   help=$("$usr/bin/quorlan-cli" --help)
   commands=$(printf '%s\n' "$help" | sed -n 's/^  \([a-z]\+\) .*/\1/p')
   [ -n "$commands" ] || fail "quorlan-cli --help lists no commands"
-  checked=0
   # Each command's help at once: the sanitizer build starts slowly.
-  for command in $commands; do "$usr/bin/quorlan-cli" "$command" --help >"$stage/help-$command" & done
-  wait
+  pids=()
   for command in $commands; do
-    whole="(^|[^-a-z])$command([^-a-z]|$)"
-    [[ $page =~ $whole ]] || fail "manual page lacks the command $command"
+    "$usr/bin/quorlan-cli" "$command" --help >"$stage/help-$command" &
+    pids+=($!)
+  done
+  wait "${pids[@]}"
+  options=0
+  for command in $commands; do
+    has_word quorlan-cli "$page" "the command" "$command"
     for word in $(<"$stage/help-$command"); do
       [[ $word =~ ^\[?(--?[a-z]+)\]?$ ]] || continue
-      option=${BASH_REMATCH[1]}
-      checked=$((checked + 1))
-      whole="(^|[^-a-z])$option([^-a-z]|$)"
-      [[ $page =~ $whole ]] || fail "manual page lacks $command's option $option"
+      options=$((options + 1))
+      has_word quorlan-cli "$page" "$command's option" "${BASH_REMATCH[1]}"
     done
   done
-  [ "$checked" -gt 0 ] || fail "no command's help names an option"
+  [ "$options" -gt 0 ] || fail "no quorlan-cli command's help names an option"
+fi
+
+# korvel-sim's page covers every option and every --fault its help lists.
+if [ -x "$usr/bin/korvel-sim" ] && [ -f "$share/man/man1/korvel-sim.1.gz" ]; then
+  page=$(render korvel-sim)
+  help=$("$usr/bin/korvel-sim" --help)
+  options=$(grep -o -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u)
+  # A fault's line: its name, its arguments, two spaces or more, what it does.
+  faults=$(sed -n 's/^  \([a-z][a-z0-9-]*\)\([:[][^ ]*\)\?  .*/\1/p' <<<"$help")
+  [ -n "$options" ] && [ -n "$faults" ] || fail "korvel-sim --help lists no options or no faults"
+  for option in $options; do has_word korvel-sim "$page" "the option" "$option"; done
+  for fault in $faults; do has_word korvel-sim "$page" "the fault" "$fault"; done
+fi
+
+# The changelog's latest entry is this version: a new version needs an entry in packaging/changelog.
+version=$(dpkg-deb -f "$deb" Version)
+changelog=$usr/share/doc/$(dpkg-deb -f "$deb" Package)/changelog.gz
+latest=$(gzip -dc "$changelog" 2>/dev/null | sed -n '1s/^[a-z0-9.+-]* (\([^)]*\)).*/\1/p')
+[ "$latest" = "$version" ] ||
+  fail "the changelog's latest entry is '$latest', the package's version $version (packaging/changelog)"
+
+# Debian's own verdict on the package: no error, no warning.
+wait "$lintian_pid"
+lintian_rc=$?
+lintian_pid=
+report=$(grep -v '^running with root privileges' "$stage/lintian")
+if [ "$lintian_rc" -ne 0 ] || grep -q '^[EW]: ' <<<"$report"; then
+  fail "lintian (exit $lintian_rc): $report"
 fi
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"
   exit 1
 fi
-echo "installed and checked: $(find "$usr" -type f | wc -l) files, $checked options in the manual page"
+echo "packaged and checked: $(basename "$deb"), $(find "$usr" -type f | wc -l) files, lintian clean," \
+     "$checked commands, options and faults in the manual pages"
