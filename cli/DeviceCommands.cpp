@@ -70,6 +70,7 @@ struct PortResult {
   QString stage;             // the step it ended in: connect, backup, write, verify, read, time, key, ids
   int stageBytes = 0;        // bytes of that step's transfer gone over
   bool incompleteWrite = false;   // stopped in a write's byte phase: the controller may hold part of it
+  bool verified = false;     // a write read back equal
   QString file, backup;      // read's file; write's backup
   QString version, masterKey, date, time;
   QStringList sensors;       // info: eight ids, empty for no sensor
@@ -93,8 +94,8 @@ struct PortResult {
     put("date", date);
     put("time", time);
     if (!sensors.isEmpty()) o.insert(QStringLiteral("sensors"), QJsonArray::fromStringList(sensors));
-    if (command == QLatin1String("write") && outcome != QLatin1String("interrupted"))
-      o.insert(QStringLiteral("differences"), differences.json());
+    if (command == QLatin1String("write")) o.insert(QStringLiteral("verified"), verified);
+    if (outcome == QLatin1String("mismatch")) o.insert(QStringLiteral("differences"), differences.json());
     if (outcome == QLatin1String("interrupted")) {
       o.insert(QStringLiteral("stage"), stage);
       o.insert(QStringLiteral("stageBytes"), stageBytes);
@@ -392,6 +393,7 @@ private:
     transferDone();
     if (step_ == Step::Verify) {
       if (image == plan_.image) {
+        result_.verified = true;
         later();
         return;
       }

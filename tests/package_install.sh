@@ -70,6 +70,14 @@ else
   done
 fi
 
+# quorlan-cli's bash completion, where bash-completion looks for it, defines its function.
+completion=$share/bash-completion/completions/quorlan-cli
+if [ ! -f "$completion" ]; then
+  fail "no bash completion completions/quorlan-cli"
+elif ! bash -c ". '$completion' && complete -p quorlan-cli" >/dev/null 2>&1; then
+  fail "completions/quorlan-cli does not complete quorlan-cli"
+fi
+
 # The manual page: renders without a warning, and covers what the program's help lists.
 man=$share/man/man1/quorlan-cli.1.gz
 if [ ! -f "$man" ]; then

@@ -159,9 +159,10 @@ private slots:
     QCOMPARE(o[0].value("result").toString(), QStringLiteral("записано и проверено"));
     QCOMPARE(o[0].value("backup").toString(), path(QStringLiteral("json-COM47.cfg")));
     QVERIFY(o[0].value("seconds").isDouble() && o[0].value("seconds").toDouble() > 0);
-    QCOMPARE(o[0].value("differences").toArray().size(), 0);
+    QCOMPARE(o[0].value("verified").toBool(), true);
     QCOMPARE(o[1].value("outcome").toString(), QStringLiteral("mismatch"));
     QCOMPARE(o[1].value("code").toInt(), 3);
+    QCOMPARE(o[1].value("verified").toBool(), false);
     const QJsonObject d = o[1].value("differences").toArray().first().toObject();
     QCOMPARE(d.value("name").toString(), QStringLiteral("Общие установки › Количество попыток отправки сообщения"));
     QCOMPARE(d.value("a").toString() + d.value("b").toString(), QStringLiteral("45"));
