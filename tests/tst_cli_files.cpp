@@ -305,7 +305,7 @@ private slots:
     QTest::newRow("whole name to set") << QStringList{"set", "a.cfg", "-o", "b.cfg", "Общие\\ установки\\ ›\\ Назв"}
                                        << QStringList{"Общие\\ установки\\ ›\\ Название\\ объекта\\ \\(ID\\)\\="};
     QTest::newRow("quoted, with = and :") << QStringList{"dump", "a.cfg", "'Общие установки › Время отправки статуса › 00:0"}
-                                          << QStringList{"Общие установки › Время отправки статуса › 00:00 Часов "};
+                                          << QStringList{"Общие установки › Время отправки статуса › 00:00 Часов"};
     QTest::newRow("file first") << QStringList{"set", "Общ"} << QStringList{};
   }
   void completion() {
