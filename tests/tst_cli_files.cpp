@@ -387,7 +387,7 @@ private slots:
 
   void argumentsAndHelp() {
     const QStringList commands{"check", "dump", "diff", "set", "read", "write", "time", "info"};
-    QList<QStringList> runs{{QStringLiteral("-q")},
+    QList<QStringList> runs{{},
                             {QStringLiteral("frobnicate")},
                             {QStringLiteral("dump")},
                             {QStringLiteral("dump"), startup, QStringLiteral("--xml")},
