@@ -3,7 +3,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSocketNotifier>
+#include <QTime>
 #include <QTimer>
+#include <csignal>
 #include <memory>
 #ifdef Q_OS_WIN
 #include <QDir>
@@ -13,6 +18,7 @@
 #endif
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -49,7 +55,7 @@ struct Plan {
   ConfigImageBytes image{};   // what write sends
   QString output;             // read: where to save, {port} replaced per port
   QString backup;             // write: where to save what was there
-  bool verify = false;
+  bool verify = true;          // write: read back and compare
   int waitMs = 10000;
 };
 
@@ -59,6 +65,73 @@ QString lowerFirst(QString text) {
   return text;
 }
 QString said(ExchangeOutcome outcome) { return lowerFirst(outcomeText(outcome)); }
+// What one port's exchange came to, in one place: the printed lines, the JSON object and anything
+// that records exchanges are all made from it.
+struct PortResult {
+  QString port;              // as the operator wrote it (COM numbers as COM<n>)
+  QString command;
+  int code = kOk;            // the exit code this port alone would give
+  QString outcome;           // a stable keyword: "ok", "mismatch", "no-connection"...
+  QString text;              // the result in words, as the result line says it
+  qint64 elapsedMs = 0;
+  QString stage;             // the step it ended in: connect, backup, write, verify, read, time, key, ids
+  int stageBytes = 0;        // bytes of that step's transfer gone over
+  bool incompleteWrite = false;   // stopped in a write's byte phase: the controller may hold part of it
+  bool verified = false;     // a write read back equal
+  QString file, backup;      // read's file; write's backup
+  QString version, masterKey, date, time;
+  QStringList sensors;       // info: eight ids, empty for no sensor
+  Differences differences;   // a write's read-back
+  QStringList details;       // the lines printed before the result line
+
+  QJsonObject json() const {
+    QJsonObject o{{QStringLiteral("port"), port},
+                  {QStringLiteral("command"), command},
+                  {QStringLiteral("outcome"), outcome},
+                  {QStringLiteral("code"), code},
+                  {QStringLiteral("result"), text},
+                  {QStringLiteral("seconds"), double(elapsedMs) / 1000.0}};
+    auto put = [&](const char *key, const QString &value) {
+      if (!value.isEmpty()) o.insert(QLatin1String(key), value);
+    };
+    put("file", file);
+    put("backup", backup);
+    put("version", version);
+    put("masterKey", masterKey);
+    put("date", date);
+    put("time", time);
+    if (!sensors.isEmpty()) o.insert(QStringLiteral("sensors"), QJsonArray::fromStringList(sensors));
+    if (command == QLatin1String("write")) o.insert(QStringLiteral("verified"), verified);
+    if (outcome == QLatin1String("mismatch")) o.insert(QStringLiteral("differences"), differences.json());
+    if (outcome == QLatin1String("interrupted")) {
+      o.insert(QStringLiteral("stage"), stage);
+      o.insert(QStringLiteral("stageBytes"), stageBytes);
+      o.insert(QStringLiteral("incompleteWrite"), incompleteWrite);
+    }
+    return o;
+  }
+};
+
+// "\r", "\n" and "\xNN" for what a terminal would not show as itself.
+QString escaped(const QByteArray &bytes) {
+  QString text;
+  for (const char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '\r') text += QStringLiteral("\\r");
+    else if (c == '\n') text += QStringLiteral("\\n");
+    else if (c == '\\') text += QStringLiteral("\\\\");
+    else if (c >= 0x20 && c < 0x7F) text += QLatin1Char(ch);
+    else text += QStringLiteral("\\x") + QStringLiteral("%1").arg(c, 2, 16, QLatin1Char('0')).toUpper();
+  }
+  return text;
+}
+
+// -v: one time-stamped line on stderr for each thing said on the line.
+void exchangeLine(const QString &port, const QString &what) {
+  write(stderr, QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")) + port + QLatin1Char(' ') + what +
+                    QLatin1Char('\n'));
+  std::fflush(stderr);
+}
 
 QString perPort(const QString &pattern, const PortChoice &choice) {
   QString name = choice.device.isEmpty() ? choice.shown : QFileInfo(choice.device).fileName();
@@ -70,22 +143,22 @@ public:
   enum class Step { Connect, Backup, Write, Verify, Read, Time, Key, Ids, Done };
 
   PortJob(PortChoice choice, Plan plan) : choice_(std::move(choice)), plan_(std::move(plan)) {
+    result_.port = choice_.shown;
+    result_.command = plan_.command;
     wait_.setSingleShot(true);
     connect(&wait_, &QTimer::timeout, this, [this] {
       if (step_ == Step::Connect)
-        fail(kDeviceFailure, QStringLiteral("контроллер не отвечает (нет подключения за %1 с)")
+        fail(kDeviceFailure, "no-connection", QStringLiteral("контроллер не отвечает (нет подключения за %1 с)")
                                  .arg(plan_.waitMs / 1000.0));
       else
-        fail(kDeviceFailure, QStringLiteral("контроллер ответил не полностью"));
+        fail(kDeviceFailure, "incomplete-reply", QStringLiteral("контроллер ответил не полностью"));
     });
     connectLink();
+    if (global().verbose) showExchange();
   }
 
   const PortChoice &choice() const { return choice_; }
-  int code() const { return code_; }
-  QString result() const { return result_; }
-  qint64 elapsedMs() const { return elapsed_; }
-  const QStringList &details() const { return details_; }
+  const PortResult &result() const { return result_; }
   bool finished() const { return ended_; }
   std::function<void()> onFinished;
 
@@ -104,14 +177,85 @@ public:
     const bool opened = choice_.device.isEmpty() ? link_.openPort(choice_.number, &why)
                                                  : link_.openPath(choice_.device, &why);
     if (!opened) {
-      fail(kDeviceFailure, QStringLiteral("порт не открыт: ") + why);
+      fail(kDeviceFailure, "port-error", QStringLiteral("порт не открыт: ") + why);
       return;
     }
     link_.listen();
     wait_.start(plan_.waitMs);
   }
 
+  // Ctrl-C or SIGTERM: the exchange ends where it stands, and the result says where that was.
+  void interrupt(int signal) {
+    if (ended_) return;
+    const QString bytes = QStringLiteral("%1 из %2 байт").arg(current_).arg(kImageBytes);
+    QString why;
+    switch (step_) {
+      case Step::Connect: why = QStringLiteral("при подключении, обмена еще не было"); break;
+      case Step::Backup:
+        why = QStringLiteral("при чтении копии (%1); в контроллер ничего не записано").arg(bytes);
+        break;
+      case Step::Write:
+        if (writeBytesBegun_) {
+          result_.incompleteWrite = true;
+          why = QStringLiteral("при записи (%1): в контроллере может остаться неполная конфигурация, "
+                               "ее нужно записать снова")
+                    .arg(bytes);
+        } else {
+          why = QStringLiteral("до передачи байтов записи");
+        }
+        break;
+      case Step::Verify:
+        why = QStringLiteral("при проверке (%1): конфигурация записана (SAVE_OK), но не проверена").arg(bytes);
+        break;
+      case Step::Read: why = QStringLiteral("при чтении (%1); файл не сохранен").arg(bytes); break;
+      default: why = QStringLiteral("в ожидании ответа контроллера"); break;
+    }
+    result_.stage = stageName(step_);
+    result_.stageBytes = current_;
+    finish(kSignalBase + signal, "interrupted", QStringLiteral("прервано ") + why);
+  }
+
 private:
+  static QString stageName(Step s) {
+    switch (s) {
+      case Step::Connect: return QStringLiteral("connect");
+      case Step::Backup: return QStringLiteral("backup");
+      case Step::Write: return QStringLiteral("write");
+      case Step::Verify: return QStringLiteral("verify");
+      case Step::Read: return QStringLiteral("read");
+      case Step::Time: return QStringLiteral("time");
+      case Step::Key: return QStringLiteral("key");
+      case Step::Ids: return QStringLiteral("ids");
+      case Step::Done: break;
+    }
+    return QStringLiteral("done");
+  }
+
+  // Bytes sent one by one (a write's image) are shown in runs, not a line each.
+  void showExchange() {
+    connect(&link_, &TLink::bytesSent, this, [this](const QByteArray &bytes) {
+      if (bytes.size() == 1) {
+        pendingSent_ += bytes;
+        if (pendingSent_.size() >= 32) flushSent();
+        return;
+      }
+      flushSent();
+      exchangeLine(choice_.shown, QStringLiteral("→ ") + escaped(bytes));
+    });
+    connect(&link_, &TLink::lineShown, this, [this](const QString &line) {
+      flushSent();
+      exchangeLine(choice_.shown, QStringLiteral("← ") + escaped(line.toLatin1()));
+    });
+    connect(&link_, &TLink::imageReceived, this, [this](const ConfigImageBytes &image) {
+      exchangeLine(choice_.shown, QStringLiteral("← %1 байт конфигурации").arg(image.size()));
+    });
+  }
+  void flushSent() {
+    if (pendingSent_.isEmpty()) return;
+    exchangeLine(choice_.shown, QStringLiteral("→ ") + escaped(pendingSent_));
+    pendingSent_.clear();
+  }
+
   void connectLink() {
     TLink *l = &link_;
     // Announcements queued in the line while nobody listened are each answered, and each
@@ -125,7 +269,7 @@ private:
     connect(l, &TLink::connected, this, [this](const QString &version) {
       if (step_ != Step::Connect) return;
       wait_.stop();
-      version_ = version.trimmed();
+      result_.version = version.trimmed();
       settle_.start();
     });
     connect(l, &TLink::lineShown, this, [this] {
@@ -136,49 +280,64 @@ private:
     });
     connect(l, &TLink::transferProgress, this,
             [this](int position) { current_ = std::min(kImageBytes, position * kBytesPerStep); });
+    connect(l, &TLink::writeEchoed, this, [this] { writeBytesBegun_ = step_ == Step::Write; });
     connect(l, &TLink::imageReceived, this, [this](const ConfigImageBytes &image) { received(image); });
     connect(l, &TLink::saveConfirmed, this, [this] {
       if (step_ != Step::Write) return;
+      writeBytesBegun_ = false;
       transferDone();
       later();
     });
     connect(l, &TLink::saveFailed, this,
-            [this] { fail(kDeviceFailure, QStringLiteral("контроллер ответил ERR2: ") + said(ExchangeOutcome::SaveFailed)); });
-    connect(l, &TLink::writeIncomplete, this, [this] { fail(kDeviceFailure, said(ExchangeOutcome::WriteIncomplete)); });
-    connect(l, &TLink::readIncomplete, this, [this] { fail(kDeviceFailure, said(ExchangeOutcome::ReadIncomplete)); });
+            [this] { fail(kDeviceFailure, "save-failed", QStringLiteral("контроллер ответил ERR2: ") + said(ExchangeOutcome::SaveFailed)); });
+    connect(l, &TLink::writeIncomplete, this,
+            [this] { fail(kDeviceFailure, "write-incomplete", said(ExchangeOutcome::WriteIncomplete)); });
+    connect(l, &TLink::readIncomplete, this,
+            [this] { fail(kDeviceFailure, "read-incomplete", said(ExchangeOutcome::ReadIncomplete)); });
     connect(l, &TLink::writeRefused, this,
             [this] { refused_ = true; });   // the failure itself comes with the watchdog
     connect(l, &TLink::watchdogExpired, this, [this](WatchdogReason reason) {
       const QString prefix = refused_ ? QStringLiteral("контроллер отклонил байт: ") : QString();
+      const char *refusedKey = "byte-refused";
       switch (reason) {
         case WatchdogReason::NoReply:
+          fail(kDeviceFailure, refused_ ? refusedKey : "no-reply", prefix + lowerFirst(outcomeText(reason)));
+          break;
         case WatchdogReason::TransferStalled:
-        case WatchdogReason::SaveUnconfirmed: fail(kDeviceFailure, prefix + lowerFirst(outcomeText(reason))); break;
+          fail(kDeviceFailure, refused_ ? refusedKey : "transfer-stalled", prefix + lowerFirst(outcomeText(reason)));
+          break;
+        case WatchdogReason::SaveUnconfirmed:
+          fail(kDeviceFailure, refused_ ? refusedKey : "save-unconfirmed", prefix + lowerFirst(outcomeText(reason)));
+          break;
         default: break;
       }
     });
     connect(l, &TLink::exchangeFailed, this, [this](const QString &detail) {
-      fail(kDeviceFailure, said(ExchangeOutcome::TransferStalled) + QStringLiteral(": ") + detail);
+      fail(kDeviceFailure, "transfer-error", said(ExchangeOutcome::TransferStalled) + QStringLiteral(": ") + detail);
     });
     connect(l, &TLink::portLost, this, [this](const QString &reason) {
-      fail(kDeviceFailure, said(ExchangeOutcome::PortLost) + QStringLiteral(": ") + reason);
+      fail(kDeviceFailure, "port-lost", said(ExchangeOutcome::PortLost) + QStringLiteral(": ") + reason);
     });
     connect(l, &TLink::dateReported, this, [this](const QString &date, const QString &time) {
       if (step_ != Step::Time) return;
       wait_.stop();
-      details_ << QStringLiteral("Дата: ") + date << QStringLiteral("Время: ") + time;
-      finish(kOk, QStringLiteral("время установлено"));
+      result_.date = date;
+      result_.time = time;
+      result_.details << QStringLiteral("Дата: ") + date << QStringLiteral("Время: ") + time;
+      finish(kOk, "ok", QStringLiteral("время установлено"));
     });
     connect(l, &TLink::masterKeyRead, this, [this](const QString &key) {
       if (step_ != Step::Key) return;
+      result_.masterKey = key;
       // Named as the window's frame around the key.
-      details_ << controls::wordsOf(controls::Kind::Text, 12).groups[0] + QStringLiteral(": ") + key;
+      result_.details << controls::wordsOf(controls::Kind::Text, 12).groups[0] + QStringLiteral(": ") + key;
       later();
     });
     connect(l, &TLink::sensorIdRead, this, [this](int n, const QString &id) {
       if (step_ != Step::Ids) return;
-      details_ << QStringLiteral("Датчик %1: %2").arg(n).arg(id.isEmpty() ? QStringLiteral("нет") : id);
-      if (n == 8) finish(kOk, QStringLiteral("прочитано"));
+      result_.sensors << id;
+      result_.details << QStringLiteral("Датчик %1: %2").arg(n).arg(id.isEmpty() ? QStringLiteral("нет") : id);
+      if (n == 8) finish(kOk, "ok", QStringLiteral("прочитано"));
       else wait_.start(kLineReplyGuardMs);
     });
   }
@@ -216,7 +375,7 @@ private:
       case Step::Key: link_.readMasterKey(); break;
       case Step::Ids: link_.readSensorIds(); wait_.start(kLineReplyGuardMs); break;
       case Step::Done:
-        finish(kOk, plan_.command == QLatin1String("write")
+        finish(kOk, "ok", plan_.command == QLatin1String("write")
                         ? (plan_.verify ? QStringLiteral("записано и проверено") : QStringLiteral("записано"))
                         : QStringLiteral("считано"));
         break;
@@ -233,7 +392,7 @@ private:
     const QString path = perPort(pattern, choice_);
     ConfigFileError error;
     if (writeConfigFile(path, image, &error)) return true;
-    fail(kBadInput, error.what + (error.reason.isEmpty() ? QString() : QStringLiteral(": ") + error.reason));
+    fail(kBadInput, "file-error", error.what + (error.reason.isEmpty() ? QString() : QStringLiteral(": ") + error.reason));
     return false;
   }
 
@@ -242,35 +401,45 @@ private:
     transferDone();
     if (step_ == Step::Verify) {
       if (image == plan_.image) {
+        result_.verified = true;
         later();
         return;
       }
-      details_ = differences(plan_.image, image);
-      if (!checksumMatches(image)) details_.prepend(QStringLiteral("контрольная сумма считанной конфигурации неверна"));
-      finish(kMismatch, QStringLiteral("проверка не совпала, различий: %1").arg(details_.size()));
+      result_.differences = compareImages(plan_.image, image);
+      result_.details = result_.differences.lines();
+      if (!checksumMatches(image)) result_.details.prepend(QStringLiteral("контрольная сумма считанной конфигурации неверна"));
+      finish(kMismatch, "mismatch", QStringLiteral("проверка не совпала, различий: %1").arg(result_.details.size()));
       return;
     }
     // A configuration the window would refuse to open is not kept as if it were good.
     if (!checksumMatches(image)) {
-      fail(kDeviceFailure, QStringLiteral("считанная конфигурация с неверной контрольной суммой"));
+      fail(kDeviceFailure, "bad-checksum", QStringLiteral("считанная конфигурация с неверной контрольной суммой"));
       return;
     }
     if (!save(step_ == Step::Backup ? plan_.backup : plan_.output, image)) return;
-    if (step_ == Step::Backup) details_ << QStringLiteral("копия: ") + perPort(plan_.backup, choice_);
+    if (step_ == Step::Backup) {
+      result_.backup = perPort(plan_.backup, choice_);
+      result_.details << QStringLiteral("копия: ") + result_.backup;
+    } else {
+      result_.file = perPort(plan_.output, choice_);
+    }
     later();
   }
 
-  void fail(int code, const QString &why) { finish(code, QStringLiteral("ошибка: ") + why); }
+  void fail(int code, const char *outcome, const QString &why) { finish(code, outcome, QStringLiteral("ошибка: ") + why); }
 
-  void finish(int code, const QString &result) {
+  void finish(int code, const char *outcome, const QString &text) {
     if (ended_) return;
     ended_ = true;
+    flushSent();
     wait_.stop();
     settle_.stop();
+    if (result_.stage.isEmpty()) result_.stage = stageName(step_);
     step_ = Step::Done;
-    code_ = code;
-    result_ = result;
-    elapsed_ = clock_.elapsed();
+    result_.code = code;
+    result_.outcome = QString::fromLatin1(outcome);
+    result_.text = text;
+    result_.elapsedMs = clock_.elapsed();
     if (link_.portOpen() && !link_.transferActive()) link_.sayGoodbye();
     if (onFinished) QTimer::singleShot(0, this, onFinished);
   }
@@ -284,15 +453,11 @@ private:
   Step step_ = Step::Connect;
   bool refused_ = false;
   bool awaitingLink_ = false;   // a step is due once the link's transfer is over
+  bool writeBytesBegun_ = false;   // from a write's echo to its "SAVE_OK"
   bool ended_ = false;
   int done_ = 0, current_ = 0;
-  int code_ = kOk;
-  QString result_, version_;
-  QStringList details_;
-  qint64 elapsed_ = 0;
-
-public:
-  QString version() const { return version_; }
+  QByteArray pendingSent_;
+  PortResult result_;
 };
 
 // "COM12" by the window's names, or the path of a character device.
@@ -347,11 +512,85 @@ bool stderrIsTerminal() {
 #endif
 }
 
-// The bar on a terminal: bytes of all ports together and the time left at the rate so far.
+#ifndef Q_OS_WIN
+// Signals come in through a pipe the event loop watches; the handler itself only writes a byte.
+volatile std::sig_atomic_t g_signal = 0;
+volatile std::sig_atomic_t g_barShown = 0;
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void onStopSignal(int signal) {
+  if (g_signal != 0) {
+    // The second one ends at once, with a half-drawn bar wiped so the prompt starts clean.
+    if (g_barShown) (void)!::write(STDERR_FILENO, "\r\033[K", 4);
+    ::_exit(kSignalBase + signal);
+  }
+  g_signal = signal;
+  const char byte = 1;
+  (void)!::write(g_signalPipe[1], &byte, 1);
+}
+#endif
+
+// Ctrl-C and SIGTERM while the exchanges run: `stop` gets the signal's number once. On Windows
+// the console's default (the process ends) stays.
+class StopSignals {
+public:
+  explicit StopSignals(std::function<void(int)> stop) {
+#ifndef Q_OS_WIN
+    if (::pipe(g_signalPipe) != 0) return;
+    for (const int fd : g_signalPipe) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    notifier_ = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [stop = std::move(stop)] {
+      char byte;
+      while (::read(g_signalPipe[0], &byte, 1) > 0) {
+      }
+      stop(int(g_signal));
+    });
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, &oldInt_);
+    ::sigaction(SIGTERM, &action, &oldTerm_);
+    installed_ = true;
+#else
+    Q_UNUSED(stop);
+#endif
+  }
+  ~StopSignals() {
+#ifndef Q_OS_WIN
+    if (!installed_) return;
+    ::sigaction(SIGINT, &oldInt_, nullptr);
+    ::sigaction(SIGTERM, &oldTerm_, nullptr);
+    notifier_.reset();
+    ::close(g_signalPipe[0]);
+    ::close(g_signalPipe[1]);
+#endif
+  }
+  static void barShown(bool shown) {
+#ifndef Q_OS_WIN
+    g_barShown = shown;
+#else
+    Q_UNUSED(shown);
+#endif
+  }
+
+private:
+#ifndef Q_OS_WIN
+  std::unique_ptr<QSocketNotifier> notifier_;
+  struct sigaction oldInt_ {}, oldTerm_ {};
+  bool installed_ = false;
+#endif
+};
+
+// The bar on a terminal: bytes of all ports together and the time left at the rate so far. Not
+// with -q, nor with -v, whose lines it would cut.
 class ProgressBar {
 public:
   explicit ProgressBar(const std::vector<std::unique_ptr<PortJob>> &jobs) : jobs_(jobs) {
-    enabled_ = stderrIsTerminal() && qEnvironmentVariableIsEmpty("QUORLAN_NO_PROGRESS");
+    enabled_ = stderrIsTerminal() && !global().quiet && !global().verbose;
     for (const auto &j : jobs_) total_ += j->totalBytes();
     if (!enabled_ || total_ == 0) return;
     clock_.start();
@@ -359,7 +598,9 @@ public:
     timer_.start(200);
   }
   void clear() {
+    timer_.stop();
     if (!shown_) return;
+    StopSignals::barShown(false);
     std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
     shown_ = false;
@@ -382,6 +623,7 @@ private:
     cli::write(stderr, line);
     std::fflush(stderr);
     shown_ = true;
+    StopSignals::barShown(true);
   }
 
   const std::vector<std::unique_ptr<PortJob>> &jobs_;
@@ -412,17 +654,25 @@ int deviceCommand(const QString &command, const QStringList &args) {
          if (!ok || !(s > 0 && s <= 3600)) return badWait;   // "nan" and "inf" are numbers to toDouble
          plan.waitMs = int(s * 1000);
          return QString();
-       }}};
+       }},
+      {QStringLiteral("--json")},
+      {QStringLiteral("-q")}, {QStringLiteral("--quiet")},
+      {QStringLiteral("-v")}, {QStringLiteral("--verbose")}};
   if (command == QLatin1String("read"))
     options << Option{QStringLiteral("-o"), true, QStringLiteral("после -o нужен файл")};
   if (command == QLatin1String("write"))
     options << Option{QStringLiteral("--backup"), true, QStringLiteral("после --backup нужен файл")}
-            << Option{QStringLiteral("--verify")};
+            << Option{QStringLiteral("--verify")} << Option{QStringLiteral("--no-verify")};
   const Arguments a = parseArguments(command, args, options);
   if (a.done()) return a.exit;
   plan.output = a.last(QStringLiteral("-o"));
   plan.backup = a.last(QStringLiteral("--backup"));
-  plan.verify = a.flags.contains(QStringLiteral("--verify"));
+  if (a.flags.contains(QStringLiteral("--verify")) && a.flags.contains(QStringLiteral("--no-verify")))
+    return usage(command, QStringLiteral("--verify и --no-verify вместе"));
+  plan.verify = !a.flags.contains(QStringLiteral("--no-verify"));
+  const bool json = a.flags.contains(QStringLiteral("--json"));
+  if (a.flags.contains(QStringLiteral("-q")) || a.flags.contains(QStringLiteral("--quiet"))) global().quiet = true;
+  if (a.flags.contains(QStringLiteral("-v")) || a.flags.contains(QStringLiteral("--verbose"))) global().verbose = true;
   if (ports.isEmpty()) return usage(command, QStringLiteral("нужен --port"));
   for (int i = 0; i < ports.size(); ++i)
     for (int k = 0; k < i; ++k)
@@ -451,29 +701,54 @@ int deviceCommand(const QString &command, const QStringList &args) {
     job->onFinished = [&open] {
         if (--open == 0) QCoreApplication::quit();
     };
+  int stoppedBy = 0;
+  StopSignals stopSignals([&](int signal) {
+    if (stoppedBy) return;
+    stoppedBy = signal;
+    for (auto &job : jobs) job->interrupt(signal);
+  });
   ProgressBar bar(jobs);
   for (auto &job : jobs) job->start();
   if (open > 0) QCoreApplication::exec();
   bar.clear();
 
-  const bool several = jobs.size() > 1;
+  if (json) {
+    // One object a line, one line a port, in the order the ports were given.
+    for (const auto &job : jobs) outLine(jsonLine(job->result().json()));
+  } else {
+    const bool several = jobs.size() > 1;
+    for (const auto &job : jobs) {
+      const PortResult &r = job->result();
+      const QString prefix = several ? r.port + QStringLiteral(": ") : QString();
+      QStringList lines;
+      if (!r.version.isEmpty() && command == QLatin1String("info")) lines << QStringLiteral("Версия: ") + r.version;
+      lines << r.details;
+      for (const QString &line : lines) outLine(prefix + line);
+    }
+    for (const auto &job : jobs)
+      outLine(QStringLiteral("%1: %2 (%3 с)").arg(job->result().port, job->result().text, seconds(job->result().elapsedMs)));
+  }
+  if (stoppedBy) return kSignalBase + stoppedBy;
   int worst = kOk;
   for (const auto &job : jobs) {
-    const QString prefix = several ? job->choice().shown + QStringLiteral(": ") : QString();
-    QStringList lines;
-    if (!job->version().isEmpty() && command == QLatin1String("info"))
-      lines << QStringLiteral("Версия: ") + job->version();
-    lines << job->details();
-    for (const QString &line : lines) outLine(prefix + line);
-  }
-  for (const auto &job : jobs) {
-    outLine(QStringLiteral("%1: %2 (%3 с)").arg(job->choice().shown, job->result(), seconds(job->elapsedMs())));
-    const int c = job->code();
+    const int c = job->result().code;
     // A device failure says most about a batch, then a mismatch, then a file that could not be kept.
     if (c == kDeviceFailure || (c == kMismatch && worst != kDeviceFailure) || (c == kBadInput && worst == kOk))
       worst = c;
   }
   return worst;
+}
+
+int portsCommand(const QStringList &args) {
+  const Arguments a = parseArguments(QStringLiteral("ports"), args, {{QStringLiteral("--virtual")}});
+  if (a.done()) return a.exit;
+  if (!a.words.isEmpty()) return usage(QStringLiteral("ports"), QStringLiteral("лишний параметр \"%1\"").arg(a.words[0]));
+  const QList<TPortEntry> list =
+      a.flags.contains(QStringLiteral("--virtual")) ? PortNames::virtualPorts() : PortNames::systemPorts();
+  QString text;
+  for (const TPortEntry &e : list) text += e.name + QLatin1Char('\n');
+  out(text);
+  return kOk;
 }
 
 }  // namespace cli

@@ -7,5 +7,8 @@
 namespace cli {
 
 int deviceCommand(const QString &command, const QStringList &args);
+// The port names --port takes, one a line, as the window lists them (completion offers them);
+// with --virtual only the simulator's virtual ports.
+int portsCommand(const QStringList &args);
 
 }  // namespace cli

@@ -1,8 +1,11 @@
 #include "FileCommands.h"
 
 #include <QFileInfo>
+#include <algorithm>
+#include <vector>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 
 #include "CommandLine.h"
 #include "Output.h"
@@ -57,35 +60,67 @@ ConfigValue valueOf(const ConfigImageBytes &image) {
   return v;
 }
 
-QStringList differences(const ConfigImageBytes &a, const ConfigImageBytes &b) {
-  QStringList lines;
+Differences compareImages(const ConfigImageBytes &a, const ConfigImageBytes &b) {
+  Differences d;
   const ConfigValue va = valueOf(a), vb = valueOf(b);
   for (const fieldnames::Field &f : fieldnames::allFields()) {
     const QString x = fieldnames::valueText(f, va), y = fieldnames::valueText(f, vb);
-    if (x != y) lines << f.name + QStringLiteral(" = ") + x + QStringLiteral(" → ") + y;
+    if (x != y) d.items << Difference{f.name, x, y};
   }
-  if (lines.isEmpty() && a != b) {
+  if (d.items.isEmpty() && a != b) {
     // Bytes no field shows (reserved space, codes the window does not know).
     constexpr int kShown = 16;
-    int listed = 0, more = 0;
     for (std::size_t i = 0; i < kConfigImageSize; ++i) {
       if (a[i] == b[i]) continue;
-      if (listed++ < kShown)
-        lines << QStringLiteral("байт %1 = %2 → %3").arg(i).arg(hex(a[i]), hex(b[i]));
+      if (d.items.size() < kShown)
+        d.items << Difference{{}, hex(a[i]), hex(b[i]), qint64(i)};
       else
-        ++more;
+        ++d.moreBytes;
     }
-    if (more) lines << QStringLiteral("и еще %1 байт").arg(more);
   }
+  return d;
+}
+
+QStringList Differences::lines() const {
+  QStringList lines;
+  for (const Difference &x : items)
+    lines << (x.byte < 0 ? x.name : QStringLiteral("байт %1").arg(x.byte)) + QStringLiteral(" = ") + x.a +
+                 QStringLiteral(" → ") + x.b;
+  if (moreBytes) lines << QStringLiteral("и еще %1 байт").arg(moreBytes);
   return lines;
 }
 
+QJsonArray Differences::json() const {
+  QJsonArray list;
+  for (const Difference &x : items) {
+    QJsonObject o{{QStringLiteral("a"), x.a}, {QStringLiteral("b"), x.b}};
+    if (x.byte < 0) o.insert(QStringLiteral("name"), x.name);
+    else o.insert(QStringLiteral("byte"), x.byte);
+    list.append(o);
+  }
+  return list;
+}
+
 int checkCommand(const QStringList &args) {
-  const Arguments p = parseArguments(QStringLiteral("check"), args, {}, true);
+  const Arguments p = parseArguments(QStringLiteral("check"), args, {{QStringLiteral("--json")}}, true);
   if (p.done()) return p.exit;
   if (p.words.size() != 1) return usage(QStringLiteral("check"), QStringLiteral("нужен один файл"));
   ConfigImageBytes image{};
-  if (!loadOrSay(p.words[0], image)) return kBadInput;
+  QString why;
+  const bool good = loadImage(p.words[0], image, &why);
+  if (!good) errLine(why);
+  if (p.flags.contains(QStringLiteral("--json"))) {
+    QJsonObject o{{QStringLiteral("file"), p.words[0]}, {QStringLiteral("ok"), good}};
+    if (good) {
+      o.insert(QStringLiteral("size"), qint64(kConfigImageSize));
+      o.insert(QStringLiteral("checksum"), hex(image[layout::kChecksum]));
+    } else {
+      o.insert(QStringLiteral("error"), why);
+    }
+    outLine(jsonLine(o));
+    return good ? kOk : kBadInput;
+  }
+  if (!good) return kBadInput;
   outLine(QStringLiteral("%1: конфигурация в порядке (%2 байта, контрольная сумма %3)")
               .arg(p.words[0])
               .arg(kConfigImageSize)
@@ -96,7 +131,21 @@ int checkCommand(const QStringList &args) {
 int dumpCommand(const QStringList &args) {
   const Arguments p = parseArguments(QStringLiteral("dump"), args, {{QStringLiteral("--json")}}, true);
   if (p.done()) return p.exit;
-  if (p.words.size() != 1) return usage(QStringLiteral("dump"), QStringLiteral("нужен один файл"));
+  if (p.words.isEmpty()) return usage(QStringLiteral("dump"), QStringLiteral("нужен один файл"));
+  // Names after the file choose the settings: a whole name, or the start of names up to a " › ".
+  const QStringList chosen = p.words.mid(1);
+  auto wanted = [&](const QString &name) {
+    return chosen.isEmpty() || std::any_of(chosen.begin(), chosen.end(), [&](const QString &c) {
+             return name == c || name.startsWith(c + QStringLiteral(" › "));
+           });
+  };
+  for (const QString &c : chosen) {
+    const auto &all = fieldnames::allFields();
+    if (std::none_of(all.begin(), all.end(), [&](const fieldnames::Field &f) {
+          return f.name == c || f.name.startsWith(c + QStringLiteral(" › "));
+        }))
+      return usage(QStringLiteral("dump"), QStringLiteral("нет настройки \"%1\" (имена печатает dump)").arg(c));
+  }
   ConfigImageBytes image{};
   if (!loadOrSay(p.words[0], image)) return kBadInput;
   const ConfigValue v = valueOf(image);
@@ -108,14 +157,17 @@ int dumpCommand(const QStringList &args) {
   };
   QString text;
   if (json) text += QStringLiteral("{\n");
-  const auto &fields = fieldnames::allFields();
+  std::vector<const fieldnames::Field *> fields;
+  for (const fieldnames::Field &f : fieldnames::allFields())
+    if (wanted(f.name)) fields.push_back(&f);
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    const QString value = fieldnames::valueText(fields[i], v);
+    const fieldnames::Field &field = *fields[i];
+    const QString value = fieldnames::valueText(field, v);
     if (json)
-      text += QStringLiteral("  ") + quoted(fields[i].name) + QStringLiteral(": ") + quoted(value) +
+      text += QStringLiteral("  ") + quoted(field.name) + QStringLiteral(": ") + quoted(value) +
               (i + 1 < fields.size() ? QStringLiteral(",\n") : QStringLiteral("\n"));
     else
-      text += fields[i].name + QStringLiteral(" = ") + value + QLatin1Char('\n');
+      text += field.name + QStringLiteral(" = ") + value + QLatin1Char('\n');
   }
   if (json) text += QStringLiteral("}\n");
   out(text);
@@ -123,14 +175,24 @@ int dumpCommand(const QStringList &args) {
 }
 
 int diffCommand(const QStringList &args) {
-  const Arguments p = parseArguments(QStringLiteral("diff"), args, {}, true);
+  const Arguments p = parseArguments(QStringLiteral("diff"), args, {{QStringLiteral("--json")}}, true);
   if (p.done()) return p.exit;
   if (p.words.size() != 2) return usage(QStringLiteral("diff"), QStringLiteral("нужны два файла"));
   ConfigImageBytes a{}, b{};
-  if (!loadOrSay(p.words[0], a) || !loadOrSay(p.words[1], b)) return kBadInput;
-  const QStringList lines = differences(a, b);
-  if (!lines.isEmpty()) out(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
-  return kOk;
+  if (!loadOrSay(p.words[0], a) || !loadOrSay(p.words[1], b)) return kTrouble;
+  const Differences d = compareImages(a, b);
+  if (p.flags.contains(QStringLiteral("--json"))) {
+    QJsonObject o{{QStringLiteral("a"), p.words[0]},
+                  {QStringLiteral("b"), p.words[1]},
+                  {QStringLiteral("same"), d.empty()},
+                  {QStringLiteral("differences"), d.json()}};
+    if (d.moreBytes) o.insert(QStringLiteral("moreBytes"), d.moreBytes);
+    outLine(jsonLine(o));
+  } else if (!d.empty()) {
+    out(d.lines().join(QLatin1Char('\n')) + QLatin1Char('\n'));
+  }
+  // As diff(1) does: a script tells "same" from "differs" from "could not compare".
+  return d.empty() ? kOk : kDiffers;
 }
 
 int setCommand(const QStringList &args) {
@@ -185,6 +247,16 @@ int setCommand(const QStringList &args) {
     errLine(error.what + (error.reason.isEmpty() ? QString() : QStringLiteral(": ") + error.reason));
     return kBadInput;
   }
+  return kOk;
+}
+
+int namesCommand(const QStringList &args) {
+  const Arguments p = parseArguments(QStringLiteral("names"), args, {});
+  if (p.done()) return p.exit;
+  if (!p.words.isEmpty()) return usage(QStringLiteral("names"), QStringLiteral("лишний параметр \"%1\"").arg(p.words[0]));
+  QString text;
+  for (const fieldnames::Field &f : fieldnames::allFields()) text += f.name + QLatin1Char('\n');
+  out(text);
   return kOk;
 }
 

@@ -1,5 +1,7 @@
 #include "Output.h"
 
+#include <QJsonDocument>
+
 #ifdef Q_OS_WIN
 #include <io.h>
 #ifndef NOMINMAX
@@ -9,6 +11,15 @@
 #endif
 
 namespace cli {
+
+Global &global() {
+  static Global g;
+  return g;
+}
+
+QString jsonLine(const QJsonObject &o) {
+  return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
 
 void write(std::FILE *stream, const QString &text) {
 #ifdef Q_OS_WIN

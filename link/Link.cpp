@@ -1,5 +1,6 @@
 #include "link/Link.h"
 
+#include <QMetaMethod>
 #include <QTime>
 #include <cmath>
 
@@ -135,6 +136,9 @@ void TLink::onPortLost(const QString &reason) {
 // ---- sending ----
 
 bool TLink::send(const QByteArray &bytes) {
+  // Nothing is built for the signal when nobody listens (a write sends its image byte by byte).
+  static const QMetaMethod sentSignal = QMetaMethod::fromSignal(&TLink::bytesSent);
+  if (isSignalConnected(sentSignal)) emit bytesSent(bytes);
   if (port_->sendText(bytes)) return true;
   abortExchange(port_->lastError());
   return false;

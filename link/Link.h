@@ -91,6 +91,7 @@ public:
 
 signals:
   void lineShown(const QString &line);               // every received line, as received
+  void bytesSent(const QByteArray &bytes);           // everything sent, as handed to the port
   void connected(const QString &version);            // handshake: characters 5..12 of "Ver." line
   void writeEchoed();                                // the byte phase of a write starts
   void readEchoed();                                 // the byte phase of a read starts

@@ -80,6 +80,14 @@ else
   done
 fi
 
+# quorlan-cli's bash completion, where bash-completion looks for it, defines its function.
+completion=$share/bash-completion/completions/quorlan-cli
+if [ ! -f "$completion" ]; then
+  fail "no bash completion completions/quorlan-cli"
+elif ! bash -c ". '$completion' && complete -p quorlan-cli" >/dev/null 2>&1; then
+  fail "completions/quorlan-cli does not complete quorlan-cli"
+fi
+
 # The manual pages: one for each program, each rendering without a warning.
 for program in quorlan quorlan-cli korvel-sim; do
   man=$share/man/man1/$program.1.gz

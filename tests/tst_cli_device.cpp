@@ -1,10 +1,15 @@
 // quorlan-cli against simulated controllers on pseudo-terminals: a write with backup and
-// verify, a verify that finds a changed byte, several controllers at once with one silent, and
-// ports named wrongly.
+// verify, a verify that finds a changed byte, several controllers at once with one silent, the
+// results in JSON, a run stopped by a signal, and ports named wrongly.
 #include <QtTest>
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <csignal>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -19,6 +24,22 @@ namespace {
 QByteArray fileBytes(const QString &path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// What a pseudo-terminal's master holds now.
+QString terminalText(int master) {
+  ::fcntl(master, F_SETFL, O_NONBLOCK);
+  QByteArray shown;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) shown.append(buf, int(n));
+  return QString::fromUtf8(shown);
+}
+
+QList<QJsonObject> jsonLines(const QString &text) {
+  QList<QJsonObject> objects;
+  for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+    objects << QJsonDocument::fromJson(line.toUtf8()).object();
+  return objects;
 }
 
 QByteArray imageBytes(const ConfigValue &v) {
@@ -73,16 +94,26 @@ private slots:
     QCOMPARE(fileBytes(back), fileBytes(config));
   }
 
-  // The controller confirms but keeps a changed byte: the read-back names the setting.
+  // The controller confirms but keeps a changed byte: the read-back, made unless --no-verify
+  // says otherwise, names the setting.
+  void verifyFindsAChangedByte_data() {
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("by default") << QStringList{} << 3 << "COM42: проверка не совпала";
+    QTest::newRow("--verify") << QStringList{"--verify"} << 3 << "COM42: проверка не совпала";
+    QTest::newRow("--no-verify") << QStringList{"--no-verify"} << 0 << "COM42: записано (";
+  }
   void verifyFindsAChangedByte() {
+    QFETCH(QStringList, extra);
+    QFETCH(int, code);
+    QFETCH(QString, result);
     Sim sim;
     QVERIFY(sim.start(42, {QStringLiteral("--fault"), QStringLiteral("store-changed:3660")}));
-    const CliRun r = runCli({QStringLiteral("write"), QStringLiteral("--port"), QStringLiteral("COM42"), config,
-                             QStringLiteral("--verify")});
-    QCOMPARE(r.code, 3);
-    QVERIFY2(r.out.contains(QStringLiteral("Общие установки › Количество попыток отправки сообщения = 4 → 5")),
-             qPrintable(r.out));
-    QVERIFY2(r.out.contains(QStringLiteral("COM42: проверка не совпала")), qPrintable(r.out));
+    const CliRun r = runCli(QStringList{QStringLiteral("write"), QStringLiteral("--port"), QStringLiteral("COM42"), config} + extra);
+    QCOMPARE(r.code, code);
+    QVERIFY2(r.out.contains(result), qPrintable(r.out));
+    QCOMPARE(r.out.contains(QStringLiteral("Общие установки › Количество попыток отправки сообщения = 4 → 5")), code == 3);
     QTRY_COMPARE_WITH_TIMEOUT(sim.count("byte 3660 stored changed"), 1, 3000);
   }
 
@@ -109,6 +140,81 @@ private slots:
     QTRY_COMPARE_WITH_TIMEOUT(b.count("checksum good"), 1, 3000);
   }
 
+  // One object a line for each port, in the order given: outcome keywords, numbers for seconds,
+  // the read-back's differences by name.
+  void severalPortsInJson() {
+    Sim good, changed;
+    QVERIFY(good.start(47));
+    QVERIFY(changed.start(48, {QStringLiteral("--fault"), QStringLiteral("store-changed:3660")}));
+    testsupport::TestPty silent;
+    QVERIFY(silent.open());
+    const CliRun r = runCli({QStringLiteral("write"), QStringLiteral("--json"), QStringLiteral("--port"), QStringLiteral("COM47"),
+                             QStringLiteral("--port"), QStringLiteral("COM48"), QStringLiteral("--port"), silent.device, config,
+                             QStringLiteral("--backup"), path(QStringLiteral("json-{port}.cfg")), QStringLiteral("--wait"), QStringLiteral("1")});
+    QCOMPARE(r.code, 1);
+    const QList<QJsonObject> o = jsonLines(r.out);
+    QVERIFY2(o.size() == 3, qPrintable(r.out));
+    QCOMPARE(o[0].value("port").toString(), QStringLiteral("COM47"));
+    QCOMPARE(o[0].value("outcome").toString(), QStringLiteral("ok"));
+    QCOMPARE(o[0].value("result").toString(), QStringLiteral("записано и проверено"));
+    QCOMPARE(o[0].value("backup").toString(), path(QStringLiteral("json-COM47.cfg")));
+    QVERIFY(o[0].value("seconds").isDouble() && o[0].value("seconds").toDouble() > 0);
+    QCOMPARE(o[0].value("verified").toBool(), true);
+    QCOMPARE(o[1].value("outcome").toString(), QStringLiteral("mismatch"));
+    QCOMPARE(o[1].value("code").toInt(), 3);
+    QCOMPARE(o[1].value("verified").toBool(), false);
+    const QJsonObject d = o[1].value("differences").toArray().first().toObject();
+    QCOMPARE(d.value("name").toString(), QStringLiteral("Общие установки › Количество попыток отправки сообщения"));
+    QCOMPARE(d.value("a").toString() + d.value("b").toString(), QStringLiteral("45"));
+    QCOMPARE(o[2].value("port").toString(), silent.device);
+    QCOMPARE(o[2].value("outcome").toString(), QStringLiteral("no-connection"));
+    QVERIFY(o[2].value("result").toString().startsWith(QStringLiteral("ошибка: контроллер не отвечает")));
+  }
+
+  // Ctrl-C or SIGTERM: each port's line says where it stood, a write stopped among its bytes says
+  // the controller must be written again, the bar is wiped, and the code is 128 + the signal.
+  void stoppedBySignal_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("Ctrl-C among the bytes") << int(SIGINT) << false
+        << "COM49: прервано при записи (";
+    QTest::newRow("SIGTERM while connecting") << int(SIGTERM) << true << ": прервано при подключении";
+  }
+  void stoppedBySignal() {
+    QFETCH(int, signal);
+    QFETCH(bool, silent);
+    QFETCH(QString, said);
+    Sim sim;
+    QVERIFY(sim.start(49, {QStringLiteral("--fault"), QStringLiteral("stop-after:300")}));
+    testsupport::TestPty quiet, terminal;
+    QVERIFY(quiet.open());
+    QVERIFY(terminal.open());
+    QProcess p;
+    p.setStandardErrorFile(terminal.device);
+    p.start(cliBinary(), {QStringLiteral("write"), QStringLiteral("--port"), silent ? quiet.device : QStringLiteral("COM49"),
+                          config, QStringLiteral("--json")});
+    QVERIFY(p.waitForStarted());
+    if (silent) QTest::qWait(300);
+    else QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("acknowledgements stop at byte 300"), 10000);
+    QTest::qWait(300);   // a bar is drawn every 200 ms
+    ::kill(pid_t(p.processId()), signal);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 128 + signal);
+    const QJsonObject o = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    QCOMPARE(o.value("outcome").toString(), QStringLiteral("interrupted"));
+    QCOMPARE(o.value("code").toInt(), 128 + signal);
+    const QString line = o.value("port").toString() + QStringLiteral(": ") + o.value("result").toString();
+    QVERIFY2(line.contains(said), qPrintable(line));
+    QCOMPARE(o.value("incompleteWrite").toBool(), !silent);
+    QCOMPARE(line.contains(QStringLiteral("неполная конфигурация, ее нужно записать снова")), !silent);
+    QCOMPARE(o.value("stage").toString(), silent ? QStringLiteral("connect") : QStringLiteral("write"));
+    const QString shown = terminalText(terminal.master);
+    if (!silent) QVERIFY2(shown.contains(QStringLiteral("/8246 байт")), qPrintable(shown));
+    QVERIFY2(shown.isEmpty() || shown.endsWith(QStringLiteral("\r\033[K")), qPrintable(shown));
+  }
+
   // On a terminal the bar shows the bytes and the time left, and is wiped before the result.
   void progressBarOnATerminal() {
     Sim sim;
@@ -121,13 +227,14 @@ private slots:
                           QStringLiteral("--verify")});
     QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitCode(), 0);
-    ::fcntl(terminal.master, F_SETFL, O_NONBLOCK);
-    QByteArray shown;
-    char buf[4096];
-    for (ssize_t n; (n = ::read(terminal.master, buf, sizeof buf)) > 0;) shown.append(buf, int(n));
-    const QString text = QString::fromUtf8(shown);
+    const QString text = terminalText(terminal.master);
     QVERIFY2(text.contains(QStringLiteral("/8246 байт, осталось ")), qPrintable(text));
     QVERIFY2(text.endsWith(QStringLiteral("\r\033[K")), qPrintable(text));
+    // -q keeps the terminal clean.
+    p.start(cliBinary(), {QStringLiteral("-q"), QStringLiteral("write"), QStringLiteral("--port"), QStringLiteral("COM46"), config});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(terminalText(terminal.master), QString());
   }
 
   void infoAndTime() {
@@ -141,6 +248,28 @@ private slots:
     const CliRun time = runCli({QStringLiteral("time"), QStringLiteral("--port"), QStringLiteral("COM45")});
     QCOMPARE(time.code, 0);
     QVERIFY2(time.out.contains(QStringLiteral("Дата: ")) && time.out.contains(QStringLiteral("Время: ")), qPrintable(time.out));
+
+    // One port takes one exchange at a time.
+    QList<CliRun> json = runClis({{QStringLiteral("info"), QStringLiteral("--port"), QStringLiteral("COM45"), QStringLiteral("--json")},
+                                  {QStringLiteral("ports"), QStringLiteral("--virtual")}});
+    json.insert(1, runCli({QStringLiteral("-v"), QStringLiteral("time"), QStringLiteral("--port"), QStringLiteral("COM45"), QStringLiteral("--json")}));
+    const QJsonObject i = QJsonDocument::fromJson(json[0].out.toUtf8()).object();
+    QCOMPARE(i.value("outcome").toString(), QStringLiteral("ok"));
+    QCOMPARE(i.value("version").toString(), QStringLiteral("2.10"));
+    QCOMPARE(i.value("masterKey").toString(), QStringLiteral("0A0000AABBCCDDEE"));
+    const QJsonArray sensors = i.value("sensors").toArray();
+    QCOMPARE(sensors.size(), 8);
+    QCOMPARE(sensors[1].toString(), QString());
+    QCOMPARE(sensors[7].toString(), QStringLiteral("28FF33D4C2150418"));
+    const QJsonObject t = QJsonDocument::fromJson(json[1].out.toUtf8()).object();
+    QCOMPARE(t.value("result").toString(), QStringLiteral("время установлено"));
+    QVERIFY(!t.value("date").toString().isEmpty() && !t.value("time").toString().isEmpty());
+    // -v: what went each way, time-stamped, on stderr only.
+    const QRegularExpression sent(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} COM45 → TIME\\\\r\\\\n$"),
+                                  QRegularExpression::MultilineOption);
+    QVERIFY2(json[1].err.contains(sent), qPrintable(json[1].err));
+    QVERIFY2(json[1].err.contains(QStringLiteral(" COM45 ← Ver.")), qPrintable(json[1].err));
+    QCOMPARE(json[2].out, QStringLiteral("COM45\n"));
   }
 
   void portsNamedWrongly_data() {

@@ -1,7 +1,9 @@
-// quorlan-cli on configuration files: check, dump, diff and set as a script sees them.
+// quorlan-cli on configuration files: check, dump, diff and set as a script sees them, and the
+// shell's completion of its commands and setting names.
 #include <QtTest>
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
@@ -222,10 +224,11 @@ private slots:
     QCOMPARE(fieldnames::valueText(*f, v), shown);
   }
 
-  // diff lists exactly the changed settings, each with both values.
+  // diff lists exactly the changed settings, each with both values, and exits as diff(1) does:
+  // 1 when the files differ, 0 when they are the same.
   void diffListsOnlyWhatDiffers() {
     const CliRun diff = runCli({QStringLiteral("diff"), changed, setAll});
-    QCOMPARE(diff.code, 0);
+    QCOMPARE(diff.code, 1);
     const QStringList lines = diff.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), changes().size());
     const auto before = parseDump(changedDump);
@@ -234,8 +237,112 @@ private slots:
       QVERIFY2(std::any_of(lines.begin(), lines.end(), [&](const QString &l) { return l.startsWith(prefix); }),
                qPrintable(prefix));
     }
-    QCOMPARE(runCli({QStringLiteral("diff"), changed, changed}).out, QString());
+    const CliRun same = runCli({QStringLiteral("diff"), changed, changed});
+    QCOMPARE(same.code, 0);
+    QCOMPARE(same.out, QString());
   }
+
+  // --json: one object; the outcome as a keyword or a boolean, the words beside it.
+  void fileCommandsInJson_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("changedFile");   // the second file: the changed one, or a bad one
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");   // compact JSON
+    QTest::newRow("check good") << "check" << true << 0 << "ok" << "true";
+    QTest::newRow("check checksum") << "check" << true << 0 << "checksum" << "\"3B\"";
+    QTest::newRow("check bad") << "check" << false << 2 << "ok" << "false";
+    QTest::newRow("diff differs") << "diff" << true << 1 << "same" << "false";
+    QTest::newRow("diff same") << "diff" << false << 0 << "same" << "true";
+    QTest::newRow("diff names") << "diff" << true << 1 << "differences"
+        << "[{\"a\":\"Склад 7\",\"b\":\"Цех 12\",\"name\":\"Общие установки › Название объекта (ID)\"}]";
+  }
+  void fileCommandsInJson() {
+    QFETCH(QString, command);
+    QFETCH(bool, changedFile);
+    QFETCH(int, code);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    const QString bad = path(QStringLiteral("short.cfg"));
+    QFile f(bad);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("short");
+    f.close();
+    QString only = path(QStringLiteral("one-change.cfg"));
+    const CliRun set = runCli({QStringLiteral("set"), changed, QStringLiteral("Общие установки › Название объекта (ID)=Цех 12"),
+                               QStringLiteral("-o"), only});
+    QCOMPARE(set.code, 0);
+    const QStringList args = command == QLatin1String("check") ? QStringList{command, changedFile ? startup : bad}
+                                                                : QStringList{command, changed, changedFile ? only : changed};
+    const CliRun r = runCli(args + QStringList{QStringLiteral("--json")});
+    QCOMPARE(r.code, code);
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    const QJsonValue v = o.value(key);
+    const QString compact = v.isArray() ? QString::fromUtf8(QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact))
+                                        : QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+    QCOMPARE(compact, value);
+    if (!changedFile && command == QLatin1String("check"))
+      QVERIFY(o.value("error").toString().contains(QStringLiteral("размер 5 байт")));
+  }
+
+  // Names after dump's file choose a setting or a group.
+  void dumpChosenSettings_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("one") << "Общие установки › Название объекта (ID)" << 0 << 1;
+    QTest::newRow("group") << "Общие установки › Разрешенные номера" << 0 << 9;
+    QTest::newRow("not a whole level") << "Общие установки › Разреш" << 2 << 0;
+  }
+  void dumpChosenSettings() {
+    QFETCH(QString, name);
+    QFETCH(int, code);
+    QFETCH(int, lines);
+    const CliRun r = runCli({QStringLiteral("dump"), changed, name});
+    QCOMPARE(r.code, code);
+    QCOMPARE(r.out.count(QLatin1Char('\n')), lines);
+    if (lines) QVERIFY(changedDump.contains(r.out));
+  }
+
+  // The shell's completion, called as bash calls it: the words so far and the one completed.
+#ifndef Q_OS_WIN
+  void completion_data() {
+    QTest::addColumn<QStringList>("words");
+    QTest::addColumn<QStringList>("replies");
+    QTest::newRow("command") << QStringList{"-q", "wr"} << QStringList{"write"};
+    QTest::newRow("option") << QStringList{"write", "--no"} << QStringList{"--no-verify"};
+    QTest::newRow("first level") << QStringList{"set", "a.cfg", "Общ"} << QStringList{"Общие\\ установки\\ ›\\ "};
+    QTest::newRow("whole name to set") << QStringList{"set", "a.cfg", "-o", "b.cfg", "Общие\\ установки\\ ›\\ Назв"}
+                                       << QStringList{"Общие\\ установки\\ ›\\ Название\\ объекта\\ \\(ID\\)\\="};
+    QTest::newRow("quoted, with = and :") << QStringList{"dump", "a.cfg", "'Общие установки › Время отправки статуса › 00:0"}
+                                          << QStringList{"Общие установки › Время отправки статуса › 00:00 Часов"};
+    QTest::newRow("file first") << QStringList{"set", "Общ"} << QStringList{};
+  }
+  void completion() {
+    QFETCH(QStringList, words);
+    QFETCH(QStringList, replies);
+    // The words go in as the shell holds them, quotes and backslashes included.
+    QString script = QStringLiteral("source '%1/packaging/quorlan-cli.bash-completion'\nCOMP_WORDS=('%2'")
+                         .arg(QStringLiteral(QUORLAN_SOURCE_DIR), cliBinary());
+    for (const QString &w : words) script += QStringLiteral(" '") + QString(w).replace(QStringLiteral("'"), QStringLiteral("'\\''")) + QLatin1Char('\'');
+    script += QStringLiteral(")\nCOMP_CWORD=%1\n_quorlan_cli 2>/dev/null\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n").arg(words.size());
+    QProcess bash;
+    bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
+    QVERIFY(bash.waitForFinished(30000));
+    QCOMPARE(bash.exitCode(), 0);
+    const QStringList got = QString::fromUtf8(bash.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(got, replies);
+    // What completes a name goes through the shell whole.
+    for (const QString &reply : replies) {
+      if (!reply.contains(QStringLiteral("\\ "))) continue;
+      QProcess echo;
+      echo.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("printf %s ") + reply});
+      QVERIFY(echo.waitForFinished(10000));
+      QVERIFY(fieldnames::fieldByName(QString::fromUtf8(echo.readAllStandardOutput()).chopped(1)) ||
+              reply.endsWith(QStringLiteral("›\\ ")));
+    }
+  }
+#endif
 
   void refusedValueIsNamed_data() {
     QTest::addColumn<QString>("why");
@@ -297,9 +404,17 @@ private slots:
                             {QStringLiteral("set"), startup, QStringLiteral("Общие установки › Пароль доступа=1")},
                             {QStringLiteral("--help")}};
     for (const QString &c : commands) runs.append({c, QStringLiteral("--help")});
+    runs << QStringList{QStringLiteral("--version")} << QStringList{QStringLiteral("version")};
     const QList<CliRun> r = runClis(runs);
     for (int i = 0; i < 5; ++i) QVERIFY2(r[i].code == 2, qPrintable(runs[i].join(' ')));
     QVERIFY(r[5].out.contains(QStringLiteral("Коды завершения")));
+    // No command: the overview goes where errors go.
+    QCOMPARE(r[0].out, QString());
+    QVERIFY(r[0].err.startsWith(QStringLiteral("Использование: quorlan-cli КОМАНДА")));
+    for (const CliRun &v : r.mid(r.size() - 2)) {
+      QCOMPARE(v.code, 0);
+      QCOMPARE(v.out, QStringLiteral("quorlan-cli %1 (Qt %2)\n").arg(QStringLiteral(QUORLAN_VERSION), QString::fromLatin1(qVersion())));
+    }
     for (int i = 0; i < commands.size(); ++i) {
       QCOMPARE(r[6 + i].code, 0);
       QVERIFY2(r[6 + i].out.startsWith(QStringLiteral("Использование: quorlan-cli ") + commands[i]),

@@ -53,7 +53,7 @@ check "check"                                 eval "cli 0 check 'объект 7.
 check "dump: 1394 settings"                   eval "cli 0 dump 'объект 7.cfg' && test \"\$(grep -c ' = ' <<<\"\$OUT\")\" = 1394"
 check "set writes a changed copy"             eval "cli 0 set 'объект 7.cfg' 'Общие установки › Название объекта (ID)=Склад 7' 'Общие установки › Разрешенные номера › Абонент 1=+79161234567' -o unit7.cfg"
 check "set refuses a bad number, writes nothing" eval "cli 2 set 'объект 7.cfg' 'Общие установки › Разрешенные номера › Абонент 2=8-916-123' -o bad.cfg && has 'недопустимый символ \"-\"' && test ! -e '$DIR_UNIX/bad.cfg'"
-check "diff names what changed"               eval "cli 0 diff 'объект 7.cfg' unit7.cfg && has 'Название объекта (ID) = Объект 1 → Склад 7'"
+check "diff names what changed"               eval "cli 1 diff 'объект 7.cfg' unit7.cfg && has 'Название объекта (ID) = Объект 1 → Склад 7'"
 check "write with verify and backup"          eval "cli 0 write --port COM5 unit7.cfg --verify --backup 'до записи.cfg' && has 'COM5: записано и проверено' && has 'копия: до записи.cfg'"
 check "the simulator confirmed the write"     grep -q 'SAVE_OK' "$WORK/sim-COM5.log"
 check "the backup holds what was there"       cmp -s "$DIR_UNIX/до записи.cfg" "$DIR_UNIX/объект 7.cfg"
