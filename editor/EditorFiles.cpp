@@ -11,6 +11,11 @@ bool TEditorFiles::open(const QString &path) {
     errorBox(window_, error.what, error.reason);
     return false;
   }
+  return openImage(window_->IncomingImage);
+}
+
+bool TEditorFiles::openImage(const ConfigImageBytes &image) {
+  window_->IncomingImage = image;
   window_->setEnabled(true);
   window_->show();
   window_->repaint();
