@@ -11,7 +11,10 @@ bool TEditorFiles::open(const QString &path) {
     errorBox(window_, error.what, error.reason);
     return false;
   }
-  return openImage(window_->IncomingImage);
+  if (!openImage(window_->IncomingImage)) return false;
+  window_->LastFile = path;
+  window_->LastFileImage = window_->IncomingImage;
+  return true;
 }
 
 bool TEditorFiles::openImage(const ConfigImageBytes &image) {
@@ -34,5 +37,7 @@ bool TEditorFiles::save(const QString &path) {
     errorBox(window_, error.what, error.reason);
     return false;
   }
+  window_->LastFile = path;
+  window_->LastFileImage = window_->OutgoingImage;
   return true;
 }

@@ -116,6 +116,10 @@ public:
   // ---- image buffers: what a write or a save takes, what a read or an open brought ----
   ConfigImageBytes OutgoingImage{};
   ConfigImageBytes IncomingImage{};
+  // The file opened or saved last and its image: a write of that same image is journaled as
+  // coming from it.
+  QString LastFile;
+  ConfigImageBytes LastFileImage{};
 
 public slots:
   void Timer1Timer();  void Edit2Click();  void ComboBox2CloseUp();  void ComboBox2KeyDown();

@@ -41,7 +41,7 @@ void TQuorlan::FormClose() { Exchange->goodbye(); }
 void TQuorlan::N6Click() {
   if (!mass_out()) return;   // a refused threshold: nothing is sent
 #ifdef QUORLAN_WITH_JOURNAL
-  Journal->beginWrite(OutgoingImage);
+  Journal->beginWrite(OutgoingImage, OutgoingImage == LastFileImage ? LastFile : QString());
   Exchange->write(OutgoingImage);
   Journal->commandSent();
 #else

@@ -21,6 +21,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 
+#include "editor/EditorFiles.h"
 #include "editor/JournalWindow.h"
 #include "journal/Journal.h"
 #endif
@@ -257,6 +258,8 @@ private slots:
     qputenv("QUORLAN_JOURNAL", QFile::encodeName(path));
     {
       Window win;
+      const QString file = dir.filePath(QStringLiteral("unit.cfg"));
+      QVERIFY(TEditorFiles(win.w, Progress).save(file));
       win.w->N6->trigger();
       win.rig.advance(20000);
       QVERIFY(win.settled());
@@ -273,6 +276,7 @@ private slots:
       const auto read = j.entry(entries[0].id), write = j.entry(entries[1].id);
       QCOMPARE(write->operation, QStringLiteral("write"));
       QCOMPARE(write->outcome, QStringLiteral("записано"));
+      QCOMPARE(write->file, file);   // the image written is the file's
       QVERIFY(write->ok && !write->version.isEmpty() && !write->port.isEmpty());
       QCOMPARE(write->image, QByteArray(reinterpret_cast<const char *>(written.data()), int(written.size())));
       QCOMPARE(read->operation, QStringLiteral("read"));
