@@ -67,6 +67,19 @@ const QList<CommandText> &commandTexts() {
        QStringLiteral("Печатает версию программы контроллера, мастер ключ и восемь идентификаторов\n"
                       "датчиков.\n") +
            portNote},
+      {QStringLiteral("Журнал обменов:"),
+       QStringLiteral("journal [show|diff|export] [ПАРАМЕТРЫ]"),
+       QStringLiteral("записи о каждом чтении и записи"),
+       QStringLiteral("Каждое чтение и запись (из окна и из командной строки) записывается в журнал:\n"
+                      "время, порт, версия и мастер ключ контроллера, итог и сама конфигурация.\n"
+                      "  journal [фильтры] [--json]    записи, новые первыми\n"
+                      "    --port ПОРТ  --key МАСТЕР_КЛЮЧ  --date ГГГГ-ММ-ДД  --from ГГГГ-ММ-ДД\n"
+                      "    --to ГГГГ-ММ-ДД  --outcome ok|error\n"
+                      "  journal show N [--json]       настройки записи N, как их печатает dump\n"
+                      "  journal diff N M              различия двух записей (вместо номера - файл)\n"
+                      "  journal export N -o ФАЙЛ      сохранить конфигурацию записи N в файл\n"
+                      "Журнал лежит в папке данных пользователя; переменная QUORLAN_JOURNAL задает\n"
+                      "другой файл.\n")},
       {QStringLiteral("Для дополнения в оболочке:"), QStringLiteral("names"), QStringLiteral("имена всех настроек"),
        QStringLiteral("Печатает имя каждой настройки строкой, как их печатает dump.\n")},
       {{}, QStringLiteral("ports [--virtual]"), QStringLiteral("имена портов, как их принимает --port"),

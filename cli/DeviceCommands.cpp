@@ -24,6 +24,7 @@
 #endif
 
 #include "FileCommands.h"
+#include "JournalCommands.h"
 #include "CommandLine.h"
 #include "Output.h"
 #include "image/Checksum.h"
@@ -53,6 +54,7 @@ struct PortChoice {
 struct Plan {
   QString command;
   ConfigImageBytes image{};   // what write sends
+  QString source;             // write: the file it came from
   QString output;             // read: where to save, {port} replaced per port
   QString backup;             // write: where to save what was there
   bool verify = true;          // write: read back and compare
@@ -140,7 +142,8 @@ QString perPort(const QString &pattern, const PortChoice &choice) {
 
 class PortJob : public QObject {
 public:
-  enum class Step { Connect, Backup, Write, Verify, Read, Time, Key, Ids, Done };
+  // KeyFirst: a write reads the master key first, for the journal.
+  enum class Step { Connect, KeyFirst, Backup, Write, Verify, Read, Time, Key, Ids, Done };
 
   PortJob(PortChoice choice, Plan plan) : choice_(std::move(choice)), plan_(std::move(plan)) {
     result_.port = choice_.shown;
@@ -180,6 +183,7 @@ public:
       fail(kDeviceFailure, "port-error", QStringLiteral("порт не открыт: ") + why);
       return;
     }
+    device_ = choice_.device.isEmpty() ? link_.portEntry().device : choice_.device;
     link_.listen();
     wait_.start(plan_.waitMs);
   }
@@ -224,7 +228,7 @@ private:
       case Step::Verify: return QStringLiteral("verify");
       case Step::Read: return QStringLiteral("read");
       case Step::Time: return QStringLiteral("time");
-      case Step::Key: return QStringLiteral("key");
+      case Step::Key: case Step::KeyFirst: return QStringLiteral("key");
       case Step::Ids: return QStringLiteral("ids");
       case Step::Done: break;
     }
@@ -327,6 +331,11 @@ private:
       finish(kOk, "ok", QStringLiteral("время установлено"));
     });
     connect(l, &TLink::masterKeyRead, this, [this](const QString &key) {
+      if (step_ == Step::KeyFirst) {
+        result_.masterKey = key.trimmed();
+        later();
+        return;
+      }
       if (step_ != Step::Key) return;
       result_.masterKey = key;
       // Named as the window's frame around the key.
@@ -349,7 +358,12 @@ private:
         if (c == QLatin1String("read")) return Step::Read;
         if (c == QLatin1String("time")) return Step::Time;
         if (c == QLatin1String("info")) return Step::Key;
+#ifdef QUORLAN_WITH_JOURNAL
+        return Step::KeyFirst;
+#else
         return plan_.backup.isEmpty() ? Step::Write : Step::Backup;
+#endif
+      case Step::KeyFirst: return plan_.backup.isEmpty() ? Step::Write : Step::Backup;
       case Step::Backup: return Step::Write;
       case Step::Write: return plan_.verify ? Step::Verify : Step::Done;
       case Step::Key: return Step::Ids;
@@ -372,7 +386,7 @@ private:
       case Step::Backup: case Step::Read: case Step::Verify: link_.startRead(); break;
       case Step::Write: link_.startWrite(plan_.image); break;
       case Step::Time: link_.setControllerClock(); wait_.start(kLineReplyGuardMs); break;
-      case Step::Key: link_.readMasterKey(); break;
+      case Step::Key: case Step::KeyFirst: link_.readMasterKey(); break;
       case Step::Ids: link_.readSensorIds(); wait_.start(kLineReplyGuardMs); break;
       case Step::Done:
         finish(kOk, "ok", plan_.command == QLatin1String("write")
@@ -399,6 +413,10 @@ private:
   void received(const ConfigImageBytes &image) {
     if (step_ != Step::Backup && step_ != Step::Read && step_ != Step::Verify) return;
     transferDone();
+    const QByteArray bytes(reinterpret_cast<const char *>(image.data()), qsizetype(image.size()));
+    if (step_ == Step::Backup) before_ = bytes;
+    else if (step_ == Step::Verify) readBack_ = bytes;
+    else received_ = bytes;
     if (step_ == Step::Verify) {
       if (image == plan_.image) {
         result_.verified = true;
@@ -441,7 +459,32 @@ private:
     result_.text = text;
     result_.elapsedMs = clock_.elapsed();
     if (link_.portOpen() && !link_.transferActive()) link_.sayGoodbye();
+    record();
     if (onFinished) QTimer::singleShot(0, this, onFinished);
+  }
+
+  // Reads and writes go into the journal, whatever their outcome.
+  void record() {
+    const QString &c = plan_.command;
+    if (c != QLatin1String("read") && c != QLatin1String("write")) return;
+    ExchangeRecord r;
+    r.operation = c;
+    r.port = choice_.shown;
+    r.device = device_;
+    r.version = result_.version;
+    r.masterKey = result_.masterKey;
+    r.ok = result_.code == kOk;
+    r.outcome = result_.text;
+    if (c == QLatin1String("write")) {
+      r.file = plan_.source;
+      r.image = QByteArray(reinterpret_cast<const char *>(plan_.image.data()), qsizetype(plan_.image.size()));
+      r.before = before_;
+      r.readBack = readBack_;
+    } else {
+      r.file = QFileInfo(perPort(plan_.output, choice_)).absoluteFilePath();
+      r.image = received_;
+    }
+    recordExchange(r);
   }
 
   PortChoice choice_;
@@ -458,6 +501,8 @@ private:
   int done_ = 0, current_ = 0;
   QByteArray pendingSent_;
   PortResult result_;
+  QString device_;   // the device the port opened, for the journal
+  QByteArray received_, before_, readBack_;
 };
 
 // "COM12" by the window's names, or the path of a character device.
@@ -680,6 +725,7 @@ int deviceCommand(const QString &command, const QStringList &args) {
   if (command == QLatin1String("write")) {
     if (a.words.size() != 1) return usage(command, QStringLiteral("нужен один файл конфигурации"));
     QString why;
+    plan.source = QFileInfo(a.words[0]).absoluteFilePath();
     if (!loadImage(a.words[0], plan.image, &why)) {
       errLine(why);
       return kBadInput;

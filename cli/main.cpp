@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "DeviceCommands.h"
 #include "FileCommands.h"
+#include "JournalCommands.h"
 #include "Output.h"
 
 int main(int argc, char **argv) {
@@ -43,6 +44,7 @@ int main(int argc, char **argv) {
   if (command == QLatin1String("read") || command == QLatin1String("write") ||
       command == QLatin1String("time") || command == QLatin1String("info"))
     return cli::deviceCommand(command, args);
+  if (command == QLatin1String("journal")) return cli::journalCommand(args);
   cli::errLine(QStringLiteral("неизвестная команда \"%1\"; список: quorlan-cli --help").arg(command));
   return cli::kBadInput;
 }

@@ -11,6 +11,14 @@ bool TEditorFiles::open(const QString &path) {
     errorBox(window_, error.what, error.reason);
     return false;
   }
+  if (!openImage(window_->IncomingImage)) return false;
+  window_->LastFile = path;
+  window_->LastFileImage = window_->IncomingImage;
+  return true;
+}
+
+bool TEditorFiles::openImage(const ConfigImageBytes &image) {
+  window_->IncomingImage = image;
   window_->setEnabled(true);
   window_->show();
   window_->repaint();
@@ -29,5 +37,7 @@ bool TEditorFiles::save(const QString &path) {
     errorBox(window_, error.what, error.reason);
     return false;
   }
+  window_->LastFile = path;
+  window_->LastFileImage = window_->OutgoingImage;
   return true;
 }

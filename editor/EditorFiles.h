@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "image/ConfigImageTypes.h"
+
 class TProgress;
 class TQuorlan;
 
@@ -15,6 +17,8 @@ public:
   // False when the operation failed; the operator has been told why. A file that cannot be
   // read leaves the received image as it was; a refused save leaves the file as it was.
   bool open(const QString &path);
+  // The same for an image from elsewhere (the journal of exchanges).
+  bool openImage(const ConfigImageBytes &image);
   bool save(const QString &path);
 
 private:

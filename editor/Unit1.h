@@ -19,6 +19,7 @@ class QStatusBar;
 class QTabWidget;
 class QTimer;
 class QTreeWidget;
+class TExchangeJournal;
 class TExchangePanel;
 class TLink;
 class TProgress;
@@ -70,12 +71,14 @@ public:
   QMenu *N10 = nullptr;                 // "Справка"
   QAction *mmOpen = nullptr, *mmSave = nullptr, *N4 = nullptr;
   QAction *N6 = nullptr, *N7 = nullptr, *N8 = nullptr, *N9 = nullptr, *N11 = nullptr;
+  QAction *mmJournal = nullptr;         // "Журнал обменов…"; absent in a build without the journal
   QTimer *Timer1 = nullptr;             // 50 ms one-shot SMS centre check
 
   // ---- reaction trees (pages are laid down by the window, the panel fills them) ----
   QWidget *treePage1 = nullptr, *treePage2 = nullptr, *treePage3 = nullptr;
   TTreePanel *Trees = nullptr;          // the trees, their menus and the dialogs' target
   TExchangePanel *Exchange = nullptr;   // the port, the exchange menu and what the link reports
+  TExchangeJournal *Journal = nullptr;  // records the reads and writes; null without the journal
   QTreeWidget *TreeView1 = nullptr, *TreeView2 = nullptr, *TreeView3 = nullptr;
   // Context menus: telephone, relay and empty menu of TreeView1 (1..3), TreeView2 (4..6) and
   // TreeView3 (7..9).
@@ -113,11 +116,16 @@ public:
   // ---- image buffers: what a write or a save takes, what a read or an open brought ----
   ConfigImageBytes OutgoingImage{};
   ConfigImageBytes IncomingImage{};
+  // The file opened or saved last and its image: a write of that same image is journaled as
+  // coming from it.
+  QString LastFile;
+  ConfigImageBytes LastFileImage{};
 
 public slots:
   void Timer1Timer();  void Edit2Click();  void ComboBox2CloseUp();  void ComboBox2KeyDown();
   void mmOpenClick();  void mmSaveClick();  void N4Click();  void N11Click();
   void N6Click();  void N7Click();  void N8Click();  void N9Click();   // the exchange menu
+  void JournalClick();   // "Журнал обменов…"
   void ComboBox1Change();  void Button1Click();  void Button3Click();  // port, key, sensor ids
   // Builds OutgoingImage from the editor. On success the main window stays disabled and the
   // progress window shown for the caller to finish; false means a threshold text was refused:

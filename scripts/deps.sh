@@ -4,7 +4,8 @@
 # runtimes and FuzzedDataProvider.h of clang 14) are for the fuzz targets (scripts/fuzz.sh).
 # desktop-file-utils, appstream and groff-base check the installed desktop entry, metainfo and
 # manual pages; dpkg-dev gives cpack the programs' package dependencies (dpkg-shlibdeps); lintian
-# checks the Debian package as Debian does.
+# checks the Debian package as Debian does. libqt6sql6-sqlite is Qt SQL's SQLite driver, which
+# the journal of exchanges stores in (Qt SQL's headers come with qt6-base-dev).
 #
 # With --windows: what cross-building, running and packaging the Windows programs needs instead
 # (scripts/win-build.sh, scripts/win-check.sh): Debian's MinGW-w64 cross compiler (POSIX threads),
@@ -16,8 +17,9 @@ if [ "${1:-}" = --windows ]; then
             imagemagick xdotool tmux bc unzip qt6-base-dev qt6-translations-l10n xz-utils
             g++ qt6-serialport-dev)   # the simulator and the shim are Linux programs
 else
-  PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-translations-l10n fonts-dejavu-core xvfb xauth imagemagick
-            clang libclang-rt-14-dev desktop-file-utils appstream groff-base dpkg-dev lintian)
+  PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-translations-l10n
+            fonts-dejavu-core xvfb xauth imagemagick clang libclang-rt-14-dev desktop-file-utils appstream
+            groff-base dpkg-dev lintian)
 fi
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -16,6 +16,15 @@
 #include "editor/Unit1.h"
 #include "state/Unit6.h"
 #include "testsupport.h"
+#ifdef QUORLAN_WITH_JOURNAL
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTemporaryDir>
+
+#include "editor/EditorFiles.h"
+#include "editor/JournalWindow.h"
+#include "journal/Journal.h"
+#endif
 
 using testsupport::ModalWatcher;
 
@@ -238,6 +247,85 @@ private slots:
     QCOMPARE(win.w->Label41->textFormat(), Qt::PlainText);
     QCOMPARE(win.w->Label40->textFormat(), Qt::PlainText);
   }
+
+#ifdef QUORLAN_WITH_JOURNAL
+  // The window's writes and reads go into the journal, failed ones too; its journal window lists
+  // them and opens an entry's image in the editor.
+  void exchangesAreJournaled() {
+    QTemporaryDir dir;
+    const QByteArray given = qgetenv("QUORLAN_JOURNAL");
+    const QString path = dir.filePath(QStringLiteral("journal.sqlite"));
+    qputenv("QUORLAN_JOURNAL", QFile::encodeName(path));
+    {
+      Window win;
+      const QString file = dir.filePath(QStringLiteral("unit.cfg"));
+      QVERIFY(TEditorFiles(win.w, Progress).save(file));
+      win.w->N6->trigger();
+      win.rig.advance(20000);
+      QVERIFY(win.settled());
+      const ConfigImageBytes written = win.w->OutgoingImage;
+      win.w->N7->trigger();
+      win.rig.advance(20000);
+      QVERIFY(win.settled());
+      QCOMPARE(win.w->StatusBar1->currentMessage(), QString());
+
+      journal::Journal j;
+      QVERIFY(j.open(path));
+      const QList<journal::Entry> entries = j.list();
+      QCOMPARE(entries.size(), 2);
+      const auto read = j.entry(entries[0].id), write = j.entry(entries[1].id);
+      QCOMPARE(write->operation, QStringLiteral("write"));
+      QCOMPARE(write->outcome, QStringLiteral("записано"));
+      QCOMPARE(write->file, file);   // the image written is the file's
+      QVERIFY(write->ok && !write->version.isEmpty() && !write->port.isEmpty());
+      QCOMPARE(write->image, QByteArray(reinterpret_cast<const char *>(written.data()), int(written.size())));
+      QCOMPARE(read->operation, QStringLiteral("read"));
+      QVERIFY(read->ok);
+      QCOMPARE(read->image, write->image);
+
+      win.w->mmJournal->trigger();
+      auto *journalWindow = win.w->findChild<TJournalWindow *>();
+      QVERIFY(journalWindow);
+      auto *table = journalWindow->findChild<QTableWidget *>(QStringLiteral("JournalTable"));
+      QCOMPARE(table->rowCount(), 2);
+      QCOMPARE(table->item(1, 3)->text(), QStringLiteral("запись"));
+      win.w->IncomingImage = {};
+      table->selectRow(1);
+      journalWindow->findChild<QPushButton *>(QStringLiteral("JournalOpen"))->click();
+      QCOMPARE(win.w->IncomingImage, written);
+      journalWindow->close();
+    }
+    {
+      Window win(faults({"err2"}));
+      ModalWatcher boxes;
+      win.w->N6->trigger();
+      win.rig.advance(100);
+      QTRY_COMPARE(boxes.boxes.size(), 1);
+      journal::Journal j;
+      QVERIFY(j.open(path));
+      QTRY_COMPARE(j.list().size(), 3);   // recorded once the box is closed
+      const QList<journal::Entry> entries = j.list();
+      QVERIFY(!entries[0].ok);
+      QCOMPARE(entries[0].outcome, QStringLiteral("Ошибка CRC"));
+    }
+    qputenv("QUORLAN_JOURNAL", QFile::encodeName(dir.filePath(QStringLiteral("journal.sqlite/inside"))));
+    {
+      // A journal that cannot be opened: one line on the status line, the exchanges as ever.
+      Window win;
+      for (int round = 0; round < 2; ++round) {
+        win.w->N6->trigger();
+        win.rig.advance(20000);
+        QVERIFY(win.settled());
+        QCOMPARE(win.rig.io->core.lastReceived(), win.w->OutgoingImage);
+        const QString said = win.w->StatusBar1->currentMessage();
+        if (round == 0) QVERIFY2(said.startsWith(QStringLiteral("Журнал обменов недоступен")), qPrintable(said));
+        else QCOMPARE(said, QString());   // once a session
+        win.w->StatusBar1->clearMessage();
+      }
+    }
+    qputenv("QUORLAN_JOURNAL", given);
+  }
+#endif
 };
 
 QTEST_MAIN(TstWindowLink)
