@@ -43,7 +43,8 @@ void createWindows() {
   QApplication::processEvents();
 
   theLink = new TLink;
-  Quorlan = new TQuorlan(nullptr, theLink);
+  // The pages no tab shows at first are built after the main window's first paint.
+  Quorlan = new TQuorlan(nullptr, theLink, true);
   Form4->hide();
   delete Form4;
   Form4 = nullptr;

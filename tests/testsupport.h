@@ -94,6 +94,7 @@ inline void startWindows() {
   isolateRuntimeDir();
   ModalWatcher portMessages;
   createWindows();
+  Quorlan->buildPendingPages();   // the probes reach into every page
 }
 
 // The same, with the main window shown and the start-up check of the SMS centre number passed.
