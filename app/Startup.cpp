@@ -1,9 +1,7 @@
 #include "app/Startup.h"
 
 #include <QApplication>
-#include <QFontDatabase>
 #include <QLibraryInfo>
-#include <QThread>
 #include <QTimer>
 #include <QTranslator>
 
@@ -18,23 +16,7 @@
 
 TLink *theLink = nullptr;
 
-namespace {
-// The main window's first text waits for the system's font list (fontconfig reads its
-// configuration and caches: a sixth of the work before the first paint). It is read on the other
-// core while the splash is made and shown; QFontDatabase is thread-safe, and the first text
-// waits for the reader if it is not done. Once per process.
-void readFontsAhead() {
-#ifdef Q_OS_LINUX
-  static QThread *reader = nullptr;
-  if (reader) return;
-  reader = QThread::create([] { (void)QFontDatabase::families(); });
-  reader->start();
-#endif
-}
-}  // namespace
-
 void createWindows() {
-  readFontsAhead();
   // The splash goes up before anything else is built, and is painted at once; it is gone
   // once the main window stands.
   Form4 = new TForm4;
