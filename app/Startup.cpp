@@ -30,7 +30,8 @@ void createWindows(TLink *link) {
 
   ownLink = !link;
   theLink = link ? link : new TLink;
-  Quorlan = new TQuorlan(*theLink);
+  // The pages no tab shows at first are built after the main window's first paint.
+  Quorlan = new TQuorlan(*theLink, nullptr, true);
   Form4->hide();
   delete Form4;
   Form4 = nullptr;

@@ -25,7 +25,9 @@ TForm4::TForm4(QWidget *parent)
   setFixedSize(kClientSize);
 
   ensureResources();
-  const QImage picture(QStringLiteral(":/resources/splash.png"));
+  // Stored as shown, as plain pixels (the resource itself is compressed): decoding a PNG of it
+  // took longer than everything else the splash does before it is on screen.
+  const QImage picture(QStringLiteral(":/resources/splash.ppm"));
   // Centre the larger picture in the client area and cut off what sticks out.
   QImage visible(kClientSize, QImage::Format_RGB32);
   visible.fill(Qt::black);

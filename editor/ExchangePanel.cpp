@@ -90,10 +90,10 @@ void TExchangePanel::connectLink() {
     }
   });
   connect(l, &TLink::transferProgress, this, [this](int position) {
-    // A repaint costs about a tenth of a byte's time on the line: only when the bar moves.
-    const int before = progress()->position();
+    // A repaint costs about a tenth of a byte's time on the line: only the bar, only when it
+    // moves, and once (the bar repaints some steps by itself).
     progress()->setPosition(position);
-    if (progress()->position() != before) progress()->repaintNow();
+    progress()->repaintBar();
   });
   // The window is disabled exactly while a transfer runs: from the command until its outcome.
   // Every ending, regular or not, gives it back here, before any message about it.

@@ -55,7 +55,8 @@ QString startText(int edit) { return u(controls::textField(edit)->start); }
 
 }  // namespace
 
-TQuorlan::TQuorlan(TLink &link, QWidget *parent) : QMainWindow(parent), link_(&link) {
+TQuorlan::TQuorlan(TLink &link, QWidget *parent, bool hiddenPagesLater)
+    : QMainWindow(parent), link_(&link), hiddenPagesLater_(hiddenPagesLater) {
   setObjectName(QStringLiteral("Quorlan"));
   setWindowTitle(QStringLiteral("Quorlan v.18"));
   ensureResources();
@@ -99,6 +100,13 @@ TQuorlan::TQuorlan(TLink &link, QWidget *parent) : QMainWindow(parent), link_(&l
     tabs->addTab(page, caption);
     return page;
   };
+  // A page no tab shows at start: its builder is kept for buildPendingPages() when asked to.
+  const auto hidden = [this](auto build) {
+    return [this, build](QWidget *page) {
+      if (hiddenPagesLater_) pendingPages_.push_back([build, page] { build(page); });
+      else build(page);
+    };
+  };
   // Each tab is named as the settings on it say.
   const QStringList &general = words(Kind::Text, 1).tabs, &contacts = words(Kind::Tree, 1).tabs,
                     &analog = words(Kind::Tree, 2).tabs, &sensors = words(Kind::Tree, 3).tabs,
@@ -109,16 +117,19 @@ TQuorlan::TQuorlan(TLink &link, QWidget *parent) : QMainWindow(parent), link_(&l
           [this](QWidget *p) { PageControl2 = formkit::tabsIn(p, QStringLiteral("PageControl2")); });
   // The contacts page holds its tree only, which the tree panel puts in.
   treePage1 = addPage(PageControl2, "TabSheetContacts", contacts[1], [](QWidget *p) { new QVBoxLayout(p); });
-  treePage2 = addPage(PageControl2, "TabSheetAnalog", analog[1], [this](QWidget *p) { buildAnalogPage(p); });
+  treePage2 = addPage(PageControl2, "TabSheetAnalog", analog[1], hidden([this](QWidget *p) { buildAnalogPage(p); }));
   treePage3 = addPage(PageControl2, "TabSheetSensors", sensors[1], [this](QWidget *p) { buildSensorPage(p); });
   addPage(PageControl2, "", inputDelays[1],
           [this](QWidget *p) { PageControl3 = formkit::tabsIn(p, QStringLiteral("PageControl3")); });
-  addPage(PageControl3, "", inputDelays[2], [this](QWidget *p) { buildInputDelaysPage(p); });
-  addPage(PageControl3, "", relayDelays[2], [this](QWidget *p) { buildRelayDelaysPage(p); });
+  addPage(PageControl3, "", inputDelays[2], hidden([this](QWidget *p) { buildInputDelaysPage(p); }));
+  addPage(PageControl3, "", relayDelays[2], hidden([this](QWidget *p) { buildRelayDelaysPage(p); }));
   addPage(PageControl1, "", security[0], [this](QWidget *p) { buildSecurityPage(p); });
   // Tab pages paint the window's sky blue rather than the style's page colour.
   for (QTabWidget *tabs : {PageControl1, PageControl2, PageControl3})
     for (int i = 0; i < tabs->count(); ++i) tabs->widget(i)->setAutoFillBackground(true);
+  // A tab opened before the pages left for later were built brings them now.
+  for (QTabWidget *tabs : {PageControl1, PageControl2, PageControl3})
+    connect(tabs, &QTabWidget::currentChanged, this, &TQuorlan::buildPendingPages);
 
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -126,8 +137,10 @@ TQuorlan::TQuorlan(TLink &link, QWidget *parent) : QMainWindow(parent), link_(&l
   setStatusBar(StatusBar1);
 
   // Controls take their start-up values from the one table that also places them in the image.
-  for (const auto &f : controls::spinFields()) spinEdits_[f.number]->setValue(f.start);
-  for (const auto &f : controls::textFields()) Edit(f.number)->setText(startText(f.number));
+  for (const auto &f : controls::spinFields())
+    if (spinEdits_[f.number]) spinEdits_[f.number]->setValue(f.start);
+  for (const auto &f : controls::textFields())
+    if (edits_[f.number]) edits_[f.number]->setText(startText(f.number));
 
   // The SMS centre check runs once shortly after start-up as well.
   Timer1->start();
@@ -141,6 +154,26 @@ TQuorlan::TQuorlan(TLink &link, QWidget *parent) : QMainWindow(parent), link_(&l
     move(screen->availableGeometry().center() - frameGeometry().center() + pos());
 
   link_->startRearmTick();
+}
+
+bool TQuorlan::event(QEvent *event) {
+  // The first paint is on its way to the screen: the pages left for later follow it.
+  if (event->type() == QEvent::Paint && !pendingPages_.empty() && !pagesQueued_) {
+    pagesQueued_ = true;
+    QTimer::singleShot(0, this, &TQuorlan::buildPendingPages);
+  }
+  return QMainWindow::event(event);
+}
+
+void TQuorlan::buildPendingPages() {
+  if (pendingPages_.empty()) return;
+  const std::vector<std::function<void()>> pages = std::move(pendingPages_);
+  pendingPages_.clear();
+  const auto before = edits_;
+  for (const auto &build : pages) build();
+  // Their controls take their start-up values as the others did (spin fields take theirs when made).
+  for (const auto &f : controls::textFields())
+    if (!before[f.number] && edits_[f.number]) edits_[f.number]->setText(startText(f.number));
 }
 
 void TQuorlan::setProgress(TProgress *progress) {
@@ -171,7 +204,9 @@ void TQuorlan::FormCreate() {
   RadioGroup2->setItemIndex(0);
   ComboBox2->setCurrentIndex(0);
   ComboBox2->setEditText(ComboBox2->currentText().left(12));
-  buildTrees();
+  // The trees go into pages that may still be to come.
+  if (hiddenPagesLater_) pendingPages_.push_back([this] { buildTrees(); });
+  else buildTrees();
   Edit1->setText(startText(1));
   Edit2->setText(startText(2));
 }

@@ -5,6 +5,8 @@
 
 #include <QMainWindow>
 #include <array>
+#include <functional>
+#include <vector>
 
 #include "image/ConfigImageTypes.h"
 #include "image/ConfigValue.h"
@@ -35,7 +37,9 @@ public:
   // start-up hands it the link on the system's ports, a test one of its own. Building it leaves
   // the progress window alone: that one is made after it and handed over with setProgress()
   // before the window is shown.
-  explicit TQuorlan(TLink &link, QWidget *parent = nullptr);
+  // With `hiddenPagesLater` (the program's start-up), the pages no tab shows at first are built
+  // after the window's first paint, or before that by buildPendingPages().
+  explicit TQuorlan(TLink &link, QWidget *parent = nullptr, bool hiddenPagesLater = false);
   ~TQuorlan() override;
   // Where the window shows its long operations from now on; it stays its giver's. Without
   // one the window makes a progress window of its own when it first needs it.
@@ -60,10 +64,15 @@ public:
   QWidget *Button3 = nullptr;           // "Считать ID"
   QStatusBar *StatusBar1 = nullptr;
 
+  // Builds the pages left for after the first paint, now. Whatever reads or writes the editor
+  // (the accessors below, the codec, the files, the trees' dialogs, a tab opened) calls it
+  // first; it does nothing once they stand.
+  void buildPendingPages();
+
   // Spin fields and check boxes by their number: SpinEdit(n), CheckBox(n).
-  TSpinEdit *SpinEdit(int n) const { return spinEdits_.at(n); }
-  QCheckBox *CheckBox(int n) const { return checkBoxes_.at(n); }
-  QLineEdit *Edit(int n) const { return edits_.at(n); }   // Edit1..Edit28
+  TSpinEdit *SpinEdit(int n) const { pagesNeeded(); return spinEdits_.at(n); }
+  QCheckBox *CheckBox(int n) const { pagesNeeded(); return checkBoxes_.at(n); }
+  QLineEdit *Edit(int n) const { pagesNeeded(); return edits_.at(n); }   // Edit1..Edit28
 
   // ---- menu ----
   QMenu *N1 = nullptr;                  // "Файл"
@@ -135,6 +144,7 @@ public slots:
   bool Load();
 
 protected:
+  bool event(QEvent *event) override;
   void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -163,6 +173,12 @@ private:
   TProgress *progress();   // the one handed over, or one of its own made now
   TProgress *progress_ = nullptr;
   TLink *link_;
+  void pagesNeeded() const {
+    if (!pendingPages_.empty()) const_cast<TQuorlan *>(this)->buildPendingPages();
+  }
+  bool hiddenPagesLater_ = false;
+  bool pagesQueued_ = false;
+  std::vector<std::function<void()>> pendingPages_;   // builders of pages not built yet
   std::array<QLineEdit *, 29> edits_{};        // index = number, 1..28
   std::array<TSpinEdit *, 84> spinEdits_{};   // index = number, 1..83
   std::array<QCheckBox *, 25> checkBoxes_{};  // index = number, 1..24

@@ -16,7 +16,7 @@
 void TQuorlan::buildExchange() {
   auto *key = static_cast<QAbstractButton *>(Button1), *ids = static_cast<QAbstractButton *>(Button3);
   TExchangePanel::Controls c{ComboBox1, Label39, Label40, Label41, N5->menuAction(), key, ids, Edit12, {}};
-  for (int n = 1; n <= 8; ++n) c.ids[std::size_t(n - 1)] = Edit(12 + n);
+  c.ids = sensorIdEdits;   // Edit13..Edit20
   c.statusLine = StatusBar1;
   Exchange = new TExchangePanel(this, link_, [this] { return progress(); }, c);
   connect(Exchange, &TExchangePanel::imageRead, this, [this](const ConfigImageBytes &image) {

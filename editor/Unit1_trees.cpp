@@ -71,8 +71,14 @@ void TQuorlan::TreeView1ContextPopup(const QPoint &mousePos) { Trees->contextPop
 void TQuorlan::TreeView2ContextPopup(const QPoint &mousePos) { Trees->contextPopup(2, mousePos); }
 void TQuorlan::TreeView3ContextPopup(const QPoint &mousePos) { Trees->contextPopup(3, mousePos); }
 
-void TQuorlan::SMSAccepted(const QString &text) { Trees->messageAccepted(text); }
-void TQuorlan::Form3Accepted(const QString &value) { Trees->thresholdAccepted(value); }
+void TQuorlan::SMSAccepted(const QString &text) {
+  buildPendingPages();
+  Trees->messageAccepted(text);
+}
+void TQuorlan::Form3Accepted(const QString &value) {
+  buildPendingPages();
+  Trees->thresholdAccepted(value);
+}
 
 void TQuorlan::Edit3KeyUp(QLineEdit *sender) { if (sender) fieldcheck::refusePhone(this, sender); }
 

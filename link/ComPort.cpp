@@ -132,7 +132,11 @@ bool TQtSerialIo::isOpen() const { return port_->isOpen(); }
 
 QByteArray TQtSerialIo::read(qint64 maxSize) {
   if (!port_->isOpen()) return {};
-  return port_->read(maxSize);
+  // Only what is there: QIODevice::read(n) allocates n bytes first, and during a transfer a
+  // drain reads one byte and then finds nothing, twice a round trip.
+  const qint64 n = std::min(maxSize, port_->bytesAvailable());
+  if (n <= 0) return {};
+  return port_->read(n);
 }
 
 bool TQtSerialIo::write(const QByteArray &data) {

@@ -93,7 +93,9 @@ void TPacketFramers::feed(const char *data, qsizetype size) {
     held_.clear();
     batchPos_ = 0;
   }
-  batch_.clear();
+  // Emptied but kept, as the next delivery needs room again; a batch grown by held input is let go.
+  if (batch_.capacity() > 2 * kMaxLine) batch_.clear();
+  else batch_.resize(0);
   batchPos_ = 0;
 }
 

@@ -502,25 +502,31 @@ void TLink::ApdDataPacket2Packet(const std::uint8_t *data, int size) {
 }
 
 void TLink::writeByte(std::uint8_t b) {
-  watchdog_->start(kNextByteWaitMs);
   // Only an acknowledgement or a refusal moves the transfer on: a stray byte that advanced the
   // position would make the next acknowledgement skip an image byte.
-  if (b != 'o' && b != 'e') return;
-  const bool last = replyCounter_ > kImageSize - 1;
-  if (last) {
-    endLineExchange();   // the confirmation line comes next
-    reason_ = WatchdogReason::SaveUnconfirmed;
+  if (b != 'o' && b != 'e') {
+    watchdog_->start(kNextByteWaitMs);
+    return;
   }
+  const bool last = replyCounter_ > kImageSize - 1;
   if (b == 'o') {
-    const int position = int(std::lround(replyCounter_ / 39.0));
-    if (position != shownPosition_) {
-      shownPosition_ = position;
-      emit transferProgress(position);
-    }
+    // The next byte goes out before anything else is done: the controller waits for it, and the
+    // bookkeeping below (a progress window's repaint included) then runs while it crosses the
+    // line. Bytes that come in meanwhile wait in the framers until this handler returns.
     // Index 4123 is the zero byte that follows the image on the wire.
     if (replyCounter_ >= 0 && replyCounter_ <= kImageSize) {
       const char next = replyCounter_ < kImageSize ? char(outgoing_[std::size_t(replyCounter_)]) : '\0';
       if (!send(QByteArray(1, next))) return;
+    }
+    watchdog_->start(kNextByteWaitMs);
+    if (last) {
+      endLineExchange();   // the confirmation line comes next
+      reason_ = WatchdogReason::SaveUnconfirmed;
+    }
+    const int position = int(std::lround(replyCounter_ / 39.0));
+    if (position != shownPosition_) {
+      shownPosition_ = position;
+      emit transferProgress(position);
     }
     ++replyCounter_;
     if (last) {
@@ -534,6 +540,7 @@ void TLink::writeByte(std::uint8_t b) {
   }
   // Refused: back to lines and the window given back at once; the failure is reported 3000 ms
   // later, and no command started meanwhile can swallow that report.
+  if (last) reason_ = WatchdogReason::SaveUnconfirmed;
   ++replyCounter_;
   watchdog_->stop();
   mode_ = LinkMode::PC;

@@ -17,8 +17,22 @@ TLinkTimer::TLinkTimer(TManualClock *clock, QObject *parent) : QObject(parent), 
     clock_->add(this);
   } else {
     timer_ = new QTimer(this);
-    connect(timer_, &QTimer::timeout, this, &TLinkTimer::timeout);
+    connect(timer_, &QTimer::timeout, this, &TLinkTimer::onTimeout);
   }
+}
+
+void TLinkTimer::onTimeout() {
+  if (deferred_) {
+    // Restarted since the QTimer was started: it waits out the rest of the new period.
+    deferred_ = false;
+    const std::int64_t left = dueMs_ - steadyClockMs();
+    if (left > 0) {
+      timer_->start(int(left));
+      return;
+    }
+  }
+  if (timer_->interval() != interval_) timer_->start(interval_);   // repeats at its own period
+  emit timeout();
 }
 
 TLinkTimer::~TLinkTimer() {
@@ -28,7 +42,8 @@ TLinkTimer::~TLinkTimer() {
 void TLinkTimer::setInterval(int ms) {
   interval_ = std::max(0, ms);
   if (timer_) {
-    timer_->setInterval(interval_);
+    timer_->setInterval(interval_);   // restarts a running QTimer
+    deferred_ = false;
   } else if (active_) {
     dueMs_ = clock_->nowMs() + interval_;   // QTimer restarts on a new interval too
   }
@@ -36,7 +51,16 @@ void TLinkTimer::setInterval(int ms) {
 
 void TLinkTimer::start() {
   if (timer_) {
-    timer_->start(interval_);
+    // The watchdog is restarted for every byte of a transfer. While the QTimer runs with this
+    // period it is left alone and only the new deadline is noted, which it waits out when it
+    // fires: restarting the QTimer itself each time cost more than the rest of the byte's work.
+    if (timer_->isActive() && timer_->interval() == interval_) {
+      dueMs_ = steadyClockMs() + interval_;
+      deferred_ = true;
+    } else {
+      timer_->start(interval_);
+      deferred_ = false;
+    }
     return;
   }
   active_ = true;
@@ -50,10 +74,12 @@ void TLinkTimer::start(int ms) {
 }
 
 void TLinkTimer::stop() {
-  if (timer_)
+  if (timer_) {
     timer_->stop();
-  else
+    deferred_ = false;
+  } else {
     active_ = false;
+  }
 }
 
 bool TLinkTimer::isActive() const { return timer_ ? timer_->isActive() : active_; }

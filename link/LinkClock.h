@@ -31,11 +31,13 @@ signals:
 
 private:
   friend class TManualClock;
+  void onTimeout();
   TManualClock *clock_;
   QTimer *timer_ = nullptr;
   int interval_ = 0;
   bool active_ = false;
   std::int64_t dueMs_ = 0;
+  bool deferred_ = false;     // real clock: restarted without touching the QTimer, due at dueMs_
   std::uint64_t order_ = 0;   // start order, so timers due at the same moment fire in sequence
 };
 

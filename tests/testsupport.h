@@ -109,6 +109,7 @@ inline void startWindows() {
   ModalWatcher portMessages;
   windowsLink() = ownPortsLink();
   createWindows(windowsLink().get());
+  Quorlan->buildPendingPages();   // the probes reach into every page
 }
 
 // The same, with the main window shown and the start-up check of the SMS centre number passed.

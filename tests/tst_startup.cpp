@@ -16,11 +16,13 @@
 #include "link/LinkProbe.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
+#include "image/ConfigCodec.h"
 #include "image/ConfigFile.h"
 #include "image/ReactionTrees.h"
 #include "link/LinkClock.h"
 #include "state/Unit6.h"
 #include "testsupport.h"
+#include "widgets/EditorWidgets.h"
 #include "widgets/Unit5.h"
 
 QT_BEGIN_NAMESPACE
@@ -200,6 +202,27 @@ private slots:
     QTimer::singleShot(5000, [] { qApp->exit(99); });  // guard against a loop that never ends
     const int rc = qApp->exec();
     QVERIFY2(closedByUs && rc == 0, "event loop ran until the main window closed, with the state window open");
+  }
+
+  // At start-up the pages no tab shows are built after the first paint; whatever reads the
+  // editor before that gets them built first, with the same start values.
+  void hiddenPagesFollowTheFirstPaint() {
+    TLink link;
+    link.setPortLister([] { return QList<TPortEntry>(); });
+    const auto image = [](TQuorlan &w) {
+      ConfigImageBytes bytes{};
+      return encodeImage(TQuorlanProbe(w).value(), bytes, nullptr) ? ConfigImageBytes{} : bytes;
+    };
+    TQuorlan whole(link);
+    TQuorlan early(link, nullptr, true);
+    QVERIFY(!early.Trees && !early.findChild<TSpinEdit *>(QStringLiteral("SpinEdit12")));
+    QCOMPARE(image(early), image(whole));
+    QVERIFY(early.Trees && early.findChild<TSpinEdit *>(QStringLiteral("SpinEdit12")));
+    TQuorlan shown(link, nullptr, true);
+    shown.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&shown));
+    QVERIFY(testsupport::pump([&] { return shown.Trees != nullptr; }, 5000));
+    QCOMPARE(shown.Edit(21)->text(), whole.Edit(21)->text());
   }
 
   void cleanupTestCase() { testsupport::stopWindows(); }

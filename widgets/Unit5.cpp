@@ -45,6 +45,7 @@ TProgress::TProgress(QWidget *parent)
   ProgressBar1->setRange(0, 100);
   ProgressBar1->setValue(0);
   ProgressBar1->setTextVisible(false);
+  ProgressBar1->installEventFilter(this);
   lay->addWidget(Label1);
   lay->addWidget(ProgressBar1);
   // Until the window manager tells us its frame, assume a common caption and border.
@@ -100,6 +101,15 @@ void TProgress::repaintNow() {
   if (!isVisible()) return;
   Label1->repaint();
   ProgressBar1->repaint();
+}
+
+void TProgress::repaintBar() {
+  if (isVisible() && paintedPosition_ != ProgressBar1->value()) ProgressBar1->repaint();
+}
+
+bool TProgress::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == ProgressBar1 && event->type() == QEvent::Paint) paintedPosition_ = ProgressBar1->value();
+  return QWidget::eventFilter(watched, event);
 }
 
 void TProgress::showEvent(QShowEvent *event) {

@@ -29,13 +29,18 @@ public:
   void showWindow();                // returns once the window is on screen and painted
   void closeWindow();               // hides; nothing happens when already hidden
   void repaintNow();                // paints at once, without running the event loop
+  // The bar alone, at once, unless it has painted its present position already (the bar
+  // repaints itself on some steps): during a transfer only the bar changes.
+  void repaintBar();
 
 protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
   void showEvent(QShowEvent *event) override;
   void closeEvent(QCloseEvent *event) override;
 
 private:
   int position_ = 0;
+  int paintedPosition_ = -1;   // the bar's value at its last paint
   QPointer<QWidget> owner_;
 };
 

@@ -163,12 +163,14 @@ int main(int argc, char **argv) {
     p.drawText(QRectF(card.x(), card.y() + 330, card.width(), 30), Qt::AlignCenter,
                QString::fromUtf8("версия 18 · загрузка…"));
   }
-  splash.save(dir + "/splash.png");
+  // Only the middle part is ever seen, and the program reads it at start-up: stored as shown,
+  // as plain pixels (PPM), which load several times faster than a PNG.
+  splash.copy(37, 18, 567, 443).save(dir + "/splash.ppm");
   if (!writeIco(dir)) {
     std::fprintf(stderr, "artgen: cannot make %s/quorlan.ico\n", qPrintable(dir));
     return 1;
   }
-  std::printf("wrote %s/quorlan.png, %s/icons/quorlan-*.png, %s/quorlan.ico and %s/splash.png\n",
+  std::printf("wrote %s/quorlan.png, %s/icons/quorlan-*.png, %s/quorlan.ico and %s/splash.ppm\n",
               qPrintable(dir), qPrintable(dir), qPrintable(dir), qPrintable(dir));
   return 0;
 }
