@@ -238,7 +238,7 @@ int diffEntries(const QStringList &args) {
   }
   const QStringList lines = differences(images[0], images[1]);
   if (!lines.isEmpty()) out(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
-  return kOk;
+  return lines.isEmpty() ? kOk : kDiffers;   // as diff does
 }
 
 int exportEntry(const QStringList &args) {
