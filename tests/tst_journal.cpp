@@ -3,6 +3,10 @@
 // command line's journal commands and recording hooks against the simulator.
 #include <QtTest>
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <chrono>
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -166,6 +170,30 @@ private slots:
     QVERIFY(j.open(p));
     QCOMPARE(j.list(onPort(QStringLiteral("COM1"))).size(), kEach);
     QCOMPARE(j.list(onPort(QStringLiteral("COM2"))).size(), kEach);
+
+    // A program holding the journal locked for a moment: the next entry waits for it.
+    std::atomic<bool> locked{false};
+    std::thread holder([&] {
+      journal::Journal other;
+      if (!other.open(p)) return;
+      other.record(entryAt(QStringLiteral("2026-05-02T10:00:00Z"), QStringLiteral("COM3"), {}, true));
+      // Its own connection, in an exclusive transaction: nobody else may write meanwhile.
+      QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+      db.setDatabaseName(p);
+      if (db.open() && QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE"))) {
+        locked = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+      }
+      locked = true;
+      db.close();
+    });
+    while (!locked) std::this_thread::yield();
+    QVERIFY2(j.record(entryAt(QStringLiteral("2026-05-02T10:00:01Z"), QStringLiteral("COM3"), {}, true)),
+             qPrintable(j.lastError()));
+    holder.join();
+    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+    QCOMPARE(j.list(onPort(QStringLiteral("COM3"))).size(), 2);
   }
 
   void commandLineListsShowsComparesAndExports() {
