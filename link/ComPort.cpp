@@ -132,11 +132,17 @@ bool TQtSerialIo::isOpen() const { return port_->isOpen(); }
 
 QByteArray TQtSerialIo::read(qint64 maxSize) {
   if (!port_->isOpen()) return {};
+#ifdef Q_OS_WIN
+  // A read past what is buffered is what restarts QSerialPort's next read from the driver on
+  // Windows; without it a port under a paced write is soon reported as an invalid handle.
+  return port_->read(maxSize);
+#else
   // Only what is there: QIODevice::read(n) allocates n bytes first, and during a transfer a
   // drain reads one byte and then finds nothing, twice a round trip.
   const qint64 n = std::min(maxSize, port_->bytesAvailable());
   if (n <= 0) return {};
   return port_->read(n);
+#endif
 }
 
 bool TQtSerialIo::write(const QByteArray &data) {
