@@ -149,7 +149,11 @@ int dumpCommand(const QStringList &args) {
   ConfigImageBytes image{};
   if (!loadOrSay(p.words[0], image)) return kBadInput;
   const ConfigValue v = valueOf(image);
-  const bool json = p.flags.contains(QStringLiteral("--json"));
+  out(settingsText(v, p.flags.contains(QStringLiteral("--json")), wanted));
+  return kOk;
+}
+
+QString settingsText(const ConfigValue &v, bool json, const std::function<bool(const QString &)> &wanted) {
   // JSON keeps dump's order; each key and value is escaped by Qt's own writer.
   auto quoted = [](const QString &s) {
     QByteArray a = QJsonDocument(QJsonArray{s}).toJson(QJsonDocument::Compact);
@@ -159,7 +163,7 @@ int dumpCommand(const QStringList &args) {
   if (json) text += QStringLiteral("{\n");
   std::vector<const fieldnames::Field *> fields;
   for (const fieldnames::Field &f : fieldnames::allFields())
-    if (wanted(f.name)) fields.push_back(&f);
+    if (!wanted || wanted(f.name)) fields.push_back(&f);
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const fieldnames::Field &field = *fields[i];
     const QString value = fieldnames::valueText(field, v);
@@ -170,8 +174,7 @@ int dumpCommand(const QStringList &args) {
       text += field.name + QStringLiteral(" = ") + value + QLatin1Char('\n');
   }
   if (json) text += QStringLiteral("}\n");
-  out(text);
-  return kOk;
+  return text;
 }
 
 int diffCommand(const QStringList &args) {

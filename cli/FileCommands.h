@@ -3,6 +3,7 @@
 
 #include <QJsonArray>
 #include <QStringList>
+#include <functional>
 
 #include "image/ConfigImageTypes.h"
 #include "image/ConfigValue.h"
@@ -33,6 +34,11 @@ Differences compareImages(const ConfigImageBytes &a, const ConfigImageBytes &b);
 inline QStringList differences(const ConfigImageBytes &a, const ConfigImageBytes &b) {
   return compareImages(a, b).lines();
 }
+
+// Every setting (or those `wanted` takes) as dump prints it: "name = value" lines, or one JSON
+// object in dump's order.
+QString settingsText(const ConfigValue &v, bool json,
+                     const std::function<bool(const QString &)> &wanted = {});
 
 int checkCommand(const QStringList &args);
 int dumpCommand(const QStringList &args);

@@ -9,7 +9,6 @@
 #include "FileCommands.h"
 #include "Output.h"
 #include "image/ConfigFile.h"
-#include "image/FieldNames.h"
 
 #ifdef QUORLAN_WITH_JOURNAL
 #include <memory>
@@ -36,36 +35,6 @@ void recordExchange(const ExchangeRecord &) {}
 
 namespace {
 
-// The process's journal, opened at the first exchange that ends and closed with the
-// application, while Qt SQL's own globals are still there.
-std::unique_ptr<journal::Journal> recording;
-
-journal::Journal *recorder() {
-  static bool tried = false;
-  if (!tried) {
-    tried = true;
-    qAddPostRoutine([] { recording.reset(); });
-    recording = std::make_unique<journal::Journal>();
-    QString notice;
-    const QString path = journal::Journal::defaultPath();
-    if (!recording->open(path, &notice)) {
-      errLine(journal::unavailableText(path, recording->lastError()));
-      recording.reset();
-    } else if (!notice.isEmpty()) {
-      errLine(notice);
-    }
-  }
-  return recording.get();
-}
-
-QString localTime(const QDateTime &t) { return t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
-
-QString operationWord(const QString &op) {
-  if (op == QLatin1String("write")) return QStringLiteral("запись");
-  if (op == QLatin1String("read")) return QStringLiteral("чтение");
-  return op;
-}
-
 bool openJournal(journal::Journal &j) {
   const QString path = journal::Journal::defaultPath();
   QString notice;
@@ -76,6 +45,23 @@ bool openJournal(journal::Journal &j) {
   if (!notice.isEmpty()) errLine(notice);
   return true;
 }
+
+// The process's journal, opened at the first exchange that ends and closed with the
+// application, while Qt SQL's own globals are still there.
+std::unique_ptr<journal::Journal> recording;
+
+journal::Journal *recorder() {
+  static bool tried = false;
+  if (!tried) {
+    tried = true;
+    qAddPostRoutine([] { recording.reset(); });
+    recording = std::make_unique<journal::Journal>();
+    if (!openJournal(*recording)) recording.reset();
+  }
+  return recording.get();
+}
+
+QString localTime(const QDateTime &t) { return t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
 
 bool parseDay(const QString &text, QDate *day) {
   *day = QDate::fromString(text, Qt::ISODate);
@@ -174,7 +160,7 @@ int listEntries(const QStringList &args) {
     text = QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
   } else {
     for (const journal::Entry &e : entries) {
-      QStringList cells{QString::number(e.id), localTime(e.time), e.port, operationWord(e.operation), e.outcome};
+      QStringList cells{QString::number(e.id), localTime(e.time), e.port, journal::operationText(e.operation), e.outcome};
       if (!e.version.isEmpty()) cells << QStringLiteral("версия ") + e.version;
       if (!e.masterKey.isEmpty()) cells << QStringLiteral("ключ ") + e.masterKey;
       if (!e.file.isEmpty()) cells << e.file;
@@ -194,27 +180,7 @@ int showEntry(const QStringList &args) {
   journal::Journal j;
   ConfigImageBytes image{};
   if (!openJournal(j) || !entryImage(j, id, &image)) return kBadInput;
-  const ConfigValue v = valueOf(image);
-  const bool json = a.flags.contains(QStringLiteral("--json"));
-  QString text;
-  if (json) {
-    // An object keeps dump's order only as text: written key by key.
-    auto quoted = [](const QString &s) {
-      QByteArray b = QJsonDocument(QJsonArray{s}).toJson(QJsonDocument::Compact);
-      return QString::fromUtf8(b.mid(1, b.size() - 2));
-    };
-    text += QStringLiteral("{\n");
-    const auto &fields = fieldnames::allFields();
-    for (std::size_t i = 0; i < fields.size(); ++i)
-      text += QStringLiteral("  ") + quoted(fields[i].name) + QStringLiteral(": ") +
-              quoted(fieldnames::valueText(fields[i], v)) +
-              (i + 1 < fields.size() ? QStringLiteral(",\n") : QStringLiteral("\n"));
-    text += QStringLiteral("}\n");
-  } else {
-    for (const fieldnames::Field &f : fieldnames::allFields())
-      text += f.name + QStringLiteral(" = ") + fieldnames::valueText(f, v) + QLatin1Char('\n');
-  }
-  out(text);
+  out(settingsText(valueOf(image), a.flags.contains(QStringLiteral("--json"))));
   return kOk;
 }
 

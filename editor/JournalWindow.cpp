@@ -163,9 +163,7 @@ void TJournalWindow::reload() {
   table_->setRowCount(int(entries.size()));
   for (int row = 0; row < entries.size(); ++row) {
     const journal::Entry &e = entries[row];
-    const QString operation = e.operation == QLatin1String("write") ? QStringLiteral("запись")
-                              : e.operation == QLatin1String("read") ? QStringLiteral("чтение")
-                                                                     : e.operation;
+    const QString operation = journal::operationText(e.operation);
     const QStringList cells{QString::number(e.id),
                             e.time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
                             e.port, operation, e.outcome, e.version, e.masterKey, e.file,

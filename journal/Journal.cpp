@@ -58,6 +58,12 @@ QString unavailableText(const QString &path, const QString &why) {
   return QStringLiteral("Журнал обменов недоступен (%1): %2").arg(QDir::toNativeSeparators(path), why);
 }
 
+QString operationText(const QString &operation) {
+  if (operation == QLatin1String("write")) return QStringLiteral("запись");
+  if (operation == QLatin1String("read")) return QStringLiteral("чтение");
+  return operation;
+}
+
 Journal::Journal() {
   static std::atomic<int> serial{0};
   connection_ = QStringLiteral("quorlan-journal-%1").arg(++serial);

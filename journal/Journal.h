@@ -75,5 +75,7 @@ private:
 
 // "Журнал обменов недоступен (PATH): WHY" — the one warning both programs give.
 QString unavailableText(const QString &path, const QString &why);
+// An entry's operation as both programs show it: "запись", "чтение".
+QString operationText(const QString &operation);
 
 }  // namespace journal
