@@ -13,6 +13,7 @@
 
 #include "image/ConfigFile.h"
 #include "link/Link.h"
+#include "link/LinkMode.h"
 #include "widgets/MessageBoxes.h"
 
 namespace {
@@ -35,23 +36,20 @@ TExchangeJournal::TExchangeJournal(TLink *link, std::function<void(const QString
   connect(link, &TLink::imageReceived, this,
           [this](const ConfigImageBytes &image) { end(true, QStringLiteral("считано"), bytesOf(image)); });
   connect(link, &TLink::saveConfirmed, this, [this] { end(true, QStringLiteral("записано")); });
-  connect(link, &TLink::saveFailed, this, [this] { end(false, QStringLiteral("Ошибка CRC")); });
-  connect(link, &TLink::writeIncomplete, this,
-          [this] { end(false, QStringLiteral("Конфигурация записана не полностью")); });
-  connect(link, &TLink::readIncomplete, this,
-          [this] { end(false, QStringLiteral("Конфигурация считана не полностью")); });
+  connect(link, &TLink::saveFailed, this, [this] { end(false, outcomeText(ExchangeOutcome::SaveFailed)); });
+  connect(link, &TLink::writeIncomplete, this, [this] { end(false, outcomeText(ExchangeOutcome::WriteIncomplete)); });
+  connect(link, &TLink::readIncomplete, this, [this] { end(false, outcomeText(ExchangeOutcome::ReadIncomplete)); });
   connect(link, &TLink::watchdogExpired, this, [this](WatchdogReason reason) {
-    switch (reason) {
-      case WatchdogReason::NoReply: end(false, QStringLiteral("Контроллер не ответил")); break;
-      case WatchdogReason::TransferStalled: end(false, QStringLiteral("Ошибка передачи")); break;
-      case WatchdogReason::SaveUnconfirmed: end(false, QStringLiteral("Ошибка сохранения")); break;
-      default: break;
-    }
+    if (reason == WatchdogReason::NoReply || reason == WatchdogReason::TransferStalled ||
+        reason == WatchdogReason::SaveUnconfirmed)
+      end(false, outcomeText(reason));
   });
-  connect(link, &TLink::exchangeFailed, this,
-          [this](const QString &detail) { end(false, QStringLiteral("Ошибка передачи: ") + detail); });
-  connect(link, &TLink::portLost, this,
-          [this](const QString &reason) { end(false, QStringLiteral("Связь с портом потеряна: ") + reason); });
+  connect(link, &TLink::exchangeFailed, this, [this](const QString &detail) {
+    end(false, outcomeText(ExchangeOutcome::TransferStalled) + QStringLiteral(": ") + detail);
+  });
+  connect(link, &TLink::portLost, this, [this](const QString &reason) {
+    end(false, outcomeText(ExchangeOutcome::PortLost) + QStringLiteral(": ") + reason);
+  });
 }
 
 TExchangeJournal::~TExchangeJournal() = default;
