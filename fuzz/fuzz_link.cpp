@@ -137,7 +137,9 @@ struct Harness {
   bool trailerSent = false;
   QByteArray received;        // bytes delivered to the link in this read's byte phase
   const char *outcome = nullptr;   // a transfer's outcome reported during this event
-  bool inStateCall = false;
+  // The box depth the state window's request now running was made at: a write from a box opened
+  // under it (a handshake answered there, say) is not the request's own.
+  int stateCallDepth = -1;
   bool stateWindowOpen = false;   // opened after a first handshake; it stays open, polling
   int boxesSinceLoss = -1;        // failure boxes since the device was lost; -1: not lost
   std::int64_t finalDelayMs = 0;  // between the good controller's handshake and the key read
@@ -277,12 +279,13 @@ struct Harness {
     }
     static const QByteArray kState[] = {"STATUS\r\n", "SEND RS-485\r\n", "READ RS-485\r\n", "SETUP RS-485\r\n",
                                         "RELE\r\n"};
-    const bool state = inStateCall || std::find(std::begin(kState), std::end(kState), data) != std::end(kState);
+    const bool fromStateCall = stateCallDepth == depth;
+    const bool state = fromStateCall || std::find(std::begin(kState), std::end(kState), data) != std::end(kState);
     FUZZ_CHECK_NAMED("state-during-transfer", !(state && link.transferActive()), "\"%s\" written while a transfer runs",
                data.toPercentEncoding().constData());
     // Under a box that holds a received line, the reply to a request could not be read until
     // the box is closed: by then the request has long been given up.
-    FUZZ_CHECK_NAMED("state-during-delivery", !(inStateCall && TLinkProbe(link).delivering()),
+    FUZZ_CHECK_NAMED("state-during-delivery", !(fromStateCall && TLinkProbe(link).delivering()),
                      "\"%s\" written while a handler holds received data", data.toPercentEncoding().constData());
   }
 
@@ -338,7 +341,8 @@ struct Harness {
     const bool free = stateWindowOpen && !active && (depth == 0 || which == 0);
     trace(free ? kNames[which] : "(state window not free)");
     if (!free) return;
-    inStateCall = true;
+    const int outer = stateCallDepth;
+    stateCallDepth = depth;
     switch (which) {
       case 0: link.requestStatus(); break;
       case 1: link.switchRelays("101000011"); break;
@@ -346,7 +350,7 @@ struct Harness {
       case 3: link.readRs485Settings(); break;
       default: link.setupRs485("3300"); break;
     }
-    inStateCall = false;
+    stateCallDepth = outer;
   }
 
   // A message box: its event loop runs while the handler waits.
