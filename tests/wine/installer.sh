@@ -67,9 +67,10 @@ snapshot() {
   for hive in HKLM HKCU; do
     wine reg export $hive "$WORK/$1.reg" /y >/dev/null 2>&1
     # Left out: what Wine itself rewrites at every start (driver dates, the display devices it
-    # registers again for each session with a window).
+    # registers again for each session with a window) and its console's settings, which it saves
+    # the first time it opens a console window (for its crash debugger, say).
     iconv -f UTF-16 -t UTF-8 "$WORK/$1.reg" | tr -d '\r' | grep -v '^"DriverDate' |
-      awk '/^\[/ { skip = /\\Enum\\DISPLAY\\|\\Control\\Class\\\{4D36E96[8E]-/ } !skip' \
+      awk '/^\[/ { skip = /\\Enum\\DISPLAY\\|\\Control\\Class\\\{4D36E96[8E]-|^\[HKEY_CURRENT_USER\\Console(\\|\])/ } !skip' \
       >"$WORK/$1-$hive.txt"
   done
   rm -f "$WORK/$1.reg"
@@ -111,7 +112,8 @@ boxes_after_start() {
   sleep 5
   windows_named '^Ошибка' | wc -l
 }
-stop_programs() { wineserver -k 2>/dev/null; sleep 0.5; true; }
+# Until the server has ended, so that the next program starts a whole new session.
+stop_programs() { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; true; }
 # launch FOLDER PROGRAM ARGS...: a Windows program in the background, started in FOLDER.
 launch() { (cd "$1" && shift && exec wine "$@") </dev/null >/dev/null 2>&1 & disown; }
 
