@@ -10,7 +10,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <csignal>
-#include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -27,11 +26,9 @@ QByteArray fileBytes(const QString &path) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// What a pseudo-terminal's master holds now.
 // What a finished program left on the terminal. The kernel hands the slave's last bytes to the
 // master a moment after the writer exits: read until the hang-up, not until the first empty read.
 QString terminalText(int master) {
-  ::fcntl(master, F_SETFL, O_NONBLOCK);
   QByteArray shown;
   char buf[4096];
   for (pollfd pfd{master, POLLIN, 0}; ::poll(&pfd, 1, 2000) > 0;) {

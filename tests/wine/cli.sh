@@ -25,7 +25,7 @@ start_sim 10 --baud-pace        # COM10 and above are \\.\COM10 to Windows
 start_sim 11 --silent
 start_sim 12 --refuse-byte 100
 start_sim 13 --fault vanish:SAVE:1500
-apply_ports
+new_session
 
 # A folder and a file name in Cyrillic with a space, under the Windows user's profile.
 DIR_WIN='C:\Конфигурации'

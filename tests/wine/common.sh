@@ -69,8 +69,9 @@ start_sim() {
   wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$SIM_PTY" /f >/dev/null 2>&1
 }
 
-# After the last start_sim: Wine reads the port map when it starts.
-apply_ports() { wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true; }
+# Every Windows program ended and the server gone: the next program starts a new session, which
+# reads the registry afresh (the port map after the last start_sim, a new PATH).
+new_session() { wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true; }
 
 start_xvfb() {
   local d

@@ -20,7 +20,7 @@ build_shim || exit 1
 start_sim 1 --baud-pace
 start_sim 3
 start_sim 12
-apply_ports
+new_session
 start_xvfb ${W}x${H}x24 || exit 1
 
 # wait_for SECONDS FILE TEXT: until the simulator's log shows TEXT.

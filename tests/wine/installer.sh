@@ -112,8 +112,6 @@ boxes_after_start() {
   sleep 5
   windows_named '^Ошибка' | wc -l
 }
-# Until the server has ended, so that the next program starts a whole new session.
-stop_programs() { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; true; }
 # launch FOLDER PROGRAM ARGS...: a Windows program in the background, started in FOLDER.
 launch() { (cd "$1" && shift && exec wine "$@") </dev/null >/dev/null 2>&1 & disown; }
 
@@ -134,7 +132,7 @@ head -c 1000 "$GOOD" >"$BAD"
 wine cmd /c ver >/dev/null 2>&1 </dev/null
 launch "$WORK" notepad
 wait_window . 30
-stop_programs
+new_session
 
 # ---- 1. defaults ----
 echo "1. silent installation with the defaults"
@@ -179,7 +177,7 @@ check "quorlan.exe starts from Program Files: splash, then the main window" main
 sleep 2
 import -window root "$WORK/installed-window.png" 2>/dev/null
 check "screenshot of the installed window ($WORK/installed-window.png)" test -s "$WORK/installed-window.png"
-stop_programs
+new_session
 wine "$INSTDIR/Uninstall.exe" /S; wineserver -w
 check "uninstaller removes the folder and the Start-menu entry" eval '[ ! -e "$INSTDIR" ] && [ ! -e "$STARTMENU/Quorlan.lnk" ]'
 snapshot s1
@@ -194,7 +192,7 @@ check ".cfg opens with Quorlan.Config: open command and icon" eval '
   is "$(reg_value "HKLM\\Software\\Classes\\.cfg" "")" Quorlan.Config &&
   is "$(reg_value "HKLM\\Software\\Classes\\Quorlan.Config\\shell\\open\\command" "")" "\"$INSTDIR_WIN\\quorlan.exe\" \"%1\"" &&
   is "$(reg_value "HKLM\\Software\\Classes\\Quorlan.Config\\DefaultIcon" "")" "$INSTDIR_WIN\\quorlan.exe,0"'
-wineserver -k; wineserver -w   # new processes take PATH from the registry
+new_session   # new processes take PATH from the registry
 check "quorlan-cli by name from a console (bin\\ on PATH runs the real one, exit code passed on)" eval '
   cli cmd /c "quorlan-cli check C:\\good.cfg"; is "$RC" 0 && grep -q "конфигурация в порядке" <<<"$OUT" &&
   cli cmd /c "quorlan-cli check C:\\bad.cfg"; is "$RC" 2'
@@ -204,13 +202,13 @@ launch "$WORK" start /unix "$C/unit7.cfg"
 check "a good .cfg opened through the shell: the window comes up" window_up
 check "... and opens it without a message" eval 'is "$(boxes_after_start)" 0'
 import -window root "$WORK/opened-by-association.png" 2>/dev/null
-stop_programs
+new_session
 rm -f "$C/unit7.cfg"
 launch "$WORK" start /unix "$BAD"
 check "a cut .cfg opened through the shell: the window comes up" window_up
 check "... and shows the open's error box" eval 'is "$(boxes_after_start)" 1'
 import -window root "$WORK/bad-file-by-association.png" 2>/dev/null
-stop_programs
+new_session
 wine "$SETUP" /S; RC=$?; wineserver -w
 check "an update without options keeps PATH (once) and .cfg" eval '
   is "$RC" 0 && is "$(reg_value "$ENV_KEY" Path)" "$OLD_PATH;$INSTDIR_WIN\\bin" &&
@@ -264,7 +262,7 @@ launch "$WORK" "$SETUP"
 check "the installer's pages speak Russian (window «Установка Quorlan»)" wait_window '^Установка Quorlan$' 30
 sleep 1
 import -window root "$WORK/installer-welcome.png" 2>/dev/null
-stop_programs
+new_session
 
 # ---- 5. the portable archive ----
 echo "5. the portable archive"
@@ -282,5 +280,5 @@ check "quorlan-cli.exe runs from the unpacked folder, also through bin\\" eval '
 echo "installer.sh: $CHECKS_PASSED passed, $CHECKS_FAILED failed (screenshots and snapshots in $WORK)"
 [ "$CHECKS_FAILED" -eq 0 ] || exit 1
 # The prefix stays for a look only when something failed.
-wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+new_session
 rm -rf "$WINEPREFIX" "$WORK/portable"
